@@ -1,0 +1,29 @@
+# Cartridges of our own, written in 6502 assembly and assembled with ca65/ld65.
+find_program(CA65 ca65 REQUIRED)
+find_program(LD65 ld65 REQUIRED)
+
+set(CARTRIDGE_DIR ${CMAKE_BINARY_DIR}/roms)
+file(MAKE_DIRECTORY ${CARTRIDGE_DIR})
+add_custom_target(cartridges ALL)
+
+# add_cartridge(<name> <source.s> [CONFIG <linker.cfg>])
+# Produces ${CARTRIDGE_DIR}/<name>.nes; the header comes from the source (see tests/roms/ines.inc).
+function(add_cartridge name source)
+  cmake_parse_arguments(ARG "" "CONFIG" "" ${ARGN})
+  if(NOT ARG_CONFIG)
+    set(ARG_CONFIG ${CMAKE_SOURCE_DIR}/tests/roms/nrom16.cfg)
+  endif()
+  get_filename_component(source_abs ${source} ABSOLUTE)
+  get_filename_component(source_dir ${source_abs} DIRECTORY)
+  set(object ${CARTRIDGE_DIR}/${name}.o)
+  set(output ${CARTRIDGE_DIR}/${name}.nes)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CA65} -I ${source_dir} -I ${CMAKE_SOURCE_DIR}/tests/roms -o ${object} ${source_abs}
+    COMMAND ${LD65} -C ${ARG_CONFIG} -o ${output} ${object}
+    DEPENDS ${source_abs} ${ARG_CONFIG} ${CMAKE_SOURCE_DIR}/tests/roms/ines.inc
+    COMMENT "Assembling cartridge ${name}.nes"
+    VERBATIM)
+  add_custom_target(cartridge_${name} DEPENDS ${output})
+  add_dependencies(cartridges cartridge_${name})
+endfunction()

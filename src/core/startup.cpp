@@ -1,0 +1,70 @@
+#include "core/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/ines.h"
+
+namespace {
+
+struct Options {
+    bool full_screen = false;
+};
+
+void print_usage() {
+    std::puts("Use: quenrik <nes rom file> [-fs] [-s|-t] [-f]");
+    std::puts("     -fs: Fullscreen Mode");
+    std::puts("     -s:  Stats (CPU IPS & fps)");
+    std::puts("     -t:  Ejecution Trace is shown");
+    std::puts("     -f:  Fast mode (Still Experimental)\n");
+}
+
+// Compares one option argument; "-fs" only counts in second place.
+void apply_option(const char* argument, bool second_place, RunState& state, Options& options) {
+    if (std::strcmp(argument, "-s") == 0) {
+        state.evaluation_mode = 1;
+        std::puts("Evaluation mode enabled\n");
+    } else if (std::strcmp(argument, "-t") == 0) {
+        state.trace_mode = 1;
+        std::puts("Trace mode enabled\n");
+    } else if (std::strcmp(argument, "-f") == 0) {
+        state.fast_mode = 1;
+        std::puts("Fast mode enabled\n");
+    } else if (second_place && std::strcmp(argument, "-fs") == 0) {
+        options.full_screen = true;
+        std::puts("Full Screen Mode Enabled\n");
+    }
+}
+
+}  // namespace
+
+int quenrik_main(int argc, char** argv, RunState& state, std::uint8_t* image) {
+    run_state_reset(state);
+    machine_image_clear(image);
+
+    const int arguments = argc - 1;
+    if (arguments < 1) {
+        print_usage();
+        std::fflush(stdout);
+        int ignored = std::system("PAUSE");
+        (void)ignored;
+        std::exit(0);
+    }
+
+    Options options;
+    if (arguments >= 2) apply_option(argv[2], true, state, options);
+    if (arguments == 3) apply_option(argv[3], false, state, options);
+
+    std::FILE* file = std::fopen(argv[1], "rb");
+    if (file == nullptr) {
+        std::fwrite("File not found.\n", 1, 16, stderr);
+        std::exit(-1);
+    }
+    load_ines(file, image, state.mirroring, state.mapper);
+    std::fclose(file);
+    image[priv::mirroring] = static_cast<std::uint8_t>(state.mirroring);
+
+    (void)options;
+    return 0;
+}

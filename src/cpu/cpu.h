@@ -1,0 +1,28 @@
+// The 6502 interpreter (no decimal mode).
+#pragma once
+
+#include <cstdint>
+
+#include "core/machine.h"
+
+// Stack steps on the stack page, never through the bus.
+void push(std::uint8_t value, std::uint8_t& sp, std::uint8_t* image);
+std::uint8_t pull(std::uint8_t& sp, std::uint8_t* image);
+
+// Operand fetchers: pc holds the opcode address on entry and the next instruction on exit.
+std::uint8_t fetch_immediate(std::uint32_t& pc, std::uint8_t* image);
+std::uint32_t address_zero_page(std::uint32_t& pc, std::uint8_t* image);
+std::uint32_t address_zero_page_indexed(std::uint32_t& pc, std::uint8_t* image, std::uint8_t index);
+std::uint32_t address_absolute(std::uint32_t& pc, std::uint8_t* image);
+std::uint32_t address_absolute_indexed(std::uint32_t& pc, std::uint8_t* image, std::uint8_t index);
+std::uint32_t address_indexed_indirect(std::uint32_t& pc, std::uint8_t* image, std::uint8_t x);
+std::uint32_t address_indirect_indexed(std::uint32_t& pc, std::uint8_t* image, std::uint8_t y);
+
+// Runs the instruction whose opcode was just fetched at registers.pc.
+void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
+                 std::uint8_t* image, std::uint32_t& interrupt_cause);
+
+// Enters at most one of reset, NMI, IRQ/BRK.
+void cpu_service_interrupts(SharedWord& reset_request, std::uint32_t& nmi_request,
+                            std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,
+                            std::uint8_t& p, std::uint8_t* image);
