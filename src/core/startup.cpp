@@ -4,7 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <SDL.h>
+
 #include "core/ines.h"
+#include "host/emulation.h"
+#include "host/video.h"
 
 namespace {
 
@@ -65,6 +69,20 @@ int quenrik_main(int argc, char** argv, RunState& state, std::uint8_t* image) {
     std::fclose(file);
     image[priv::mirroring] = static_cast<std::uint8_t>(state.mirroring);
 
-    (void)options;
+    state.surface = video_open(options.full_screen);
+    SDL_Delay(500);
+
+    static EmulationContext context;
+    context = EmulationContext{&state, image};
+    SDL_Thread* thread = SDL_CreateThread(emulation_thread, &context);
+    if (thread == nullptr) {
+        std::printf("Unable to start the emulation thread: %s\n", SDL_GetError());
+        std::exit(1);
+    }
+    event_loop(state.quit, state.reset_request);
+
+    // Gives the emulation thread time to leave its loop and print its statistics.
+    SDL_Delay(100);
+    SDL_KillThread(thread);
     return 0;
 }

@@ -1,0 +1,71 @@
+#include "host/emulation.h"
+
+#include <SDL.h>
+#include <pthread.h>
+
+#include <cstdio>
+
+#include "bus/bus.h"
+#include "cpu/cpu.h"
+#include "debug/console.h"
+#include "host/video.h"
+#include "ppu/timing.h"
+
+namespace {
+
+// ---- Sprite DMA --------------------------------------------------------------------------
+// One byte per instruction, read through the bus like a CPU read.
+void sprite_dma_step(std::uint8_t* image) {
+    const std::uint8_t index = image[priv::dma_index];
+    std::uint8_t byte = 0;  // a read that delivers nothing copies 0x00
+    bus_read(byte, image, image[priv::dma_page] * 256u + index);
+    image[priv::sprite_memory + index] = byte;
+    image[priv::dma_index] = static_cast<std::uint8_t>(index + 1);
+    if (image[priv::dma_index] == 0) image[priv::dma_active] = 0;
+}
+
+}  // namespace
+
+int emulation_thread(void* data) {
+    // SDL starts its threads asynchronously cancellable. Start-up kills this thread at the end of
+    // the run; taking the kill only at blocking calls (a read of standard input, a write) means it
+    // never lands in the middle of emulation code, where unwinding could not be done cleanly.
+    pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
+
+    EmulationContext& context = *static_cast<EmulationContext*>(data);
+    RunState& state = *context.state;
+    std::uint8_t* image = context.image;
+    CpuRegisters& registers = state.registers;
+
+    image[priv::display_update] = state.fast_mode == 1 ? 1 : 0xFF;
+    calibrate_frame_skip(state.frame_skip);
+    if (state.trace_mode != 0) std::printf("kien co\xF1" "o ta cambiado1");
+    registers.pc = image[reset_vector + 1] * 256u + image[reset_vector];
+    const std::uint32_t start_ticks = SDL_GetTicks();
+
+    while (state.quit.get() != 1) {
+        ppu_tick(image, state.surface, state.line_cycles, state.nmi_request, state.frame_count,
+                 state.frame_skip, state.scanline, state.mirroring);
+        bus_read(state.opcode, image, registers.pc);
+        state.cycle_count += 4;
+        state.line_cycles += 4;
+        cpu_execute(state.quit, state.opcode, registers, image, state.interrupt_cause);
+        cpu_service_interrupts(state.reset_request, state.nmi_request, state.interrupt_cause,
+                               registers.pc, registers.sp, registers.p, image);
+        if (state.quit.get() == 0 && state.trace_mode != 0)
+            debugger_console(state.quit, state.opcode, registers, image, state.interrupt_cause,
+                             state.debugger, state.cycle_count,
+                             static_cast<std::uint8_t>(state.scanline));
+        // Evaluation stop: the clock is read only once every 10000 instructions.
+        if ((state.cycle_count / 4) % 10000 == 0 && state.evaluation_mode == 1 &&
+            SDL_GetTicks() - start_ticks > 5000) {
+            state.quit.set(1);
+            std::printf("Inst/sec: %i (375K in a real NES)\n\n", static_cast<int>(state.cycle_count / 20));
+        }
+        if (image[priv::dma_active] == 1) sprite_dma_step(image);
+    }
+
+    std::printf("%i Instrucion were executed\n", static_cast<int>(state.cycle_count / 4));
+    std::printf("fps: %i\n", static_cast<int>(state.frame_count / 5));
+    return 0;
+}
