@@ -103,14 +103,11 @@ TEST_P(StartUpOptions, SetTheModesOfTheRun) {
 
 INSTANTIATE_TEST_SUITE_P(
     , StartUpOptions,
-    testing::Values(OptionCase{"none", {}, 0, 0, 0, false}, OptionCase{"s", {"-s"}, 1, 0, 0, false},
-                    OptionCase{"t", {"-t"}, 0, 1, 0, false}, OptionCase{"f", {"-f"}, 0, 0, 1, false},
-                    OptionCase{"fs", {"-fs"}, 0, 0, 0, true}, OptionCase{"fs_s", {"-fs", "-s"}, 1, 0, 0, true},
+    testing::Values(OptionCase{"none", {}, 0, 0, 0, false}, OptionCase{"fs_s", {"-fs", "-s"}, 1, 0, 0, true},
                     OptionCase{"s_fs_ignored", {"-s", "-fs"}, 1, 0, 0, false},
                     OptionCase{"s_t", {"-s", "-t"}, 1, 1, 0, false},
                     OptionCase{"t_f", {"-t", "-f"}, 0, 1, 1, false},
                     OptionCase{"four_arguments", {"-t", "-s", "-f"}, 0, 1, 0, false},
-                    OptionCase{"x_then_f", {"-x", "-f"}, 0, 0, 1, false},
                     OptionCase{"case_sensitive", {"-S", "-FS"}, 0, 0, 0, false}),
     [](const testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
 
