@@ -104,6 +104,17 @@ TEST_F(PpuRegisters, DataWritesAdvanceByOneOr32) {
     EXPECT_EQ(m.bytes[0x12020], 0xB2);
 }
 
+TEST_F(PpuRegisters, DataPortFoldsWithTheCartridgeMirroring) {
+    m.bytes[priv::mirroring] = 1;  // vertical: 0x2405 is the second table
+    set_vram_address(0x24, 0x05);
+    write(0x2007, 0x5E);
+    EXPECT_EQ(m.bytes[0x12405], 0x5E);
+    m.bytes[priv::mirroring] = 0;  // horizontal: so is 0x2805
+    set_vram_address(0x28, 0x05);
+    read(0x2007);
+    EXPECT_EQ(read(0x2007), 0x5E);
+}
+
 TEST_F(PpuRegisters, DataAddressWrapsAtTheTop) {
     struct Row {
         std::uint8_t control, hi, lo;
