@@ -172,29 +172,6 @@ INSTANTIATE_TEST_SUITE_P(, InesHeaderFlags,
                              return testing::PrintToString(info.param);
                          });
 
-// A file that ends inside the header: the bytes it lacks read as 0. Fewer than four bytes
-// cannot hold the signature and are refused.
-class InesShortHeader : public testing::TestWithParam<int> {};
-
-TEST_P(InesShortHeader, MissingBytesReadAsZero) {
-    const int length = GetParam();
-    const std::vector<std::uint8_t> full = {0x4E, 0x45, 0x53, 0x1A, 2, 1, 0x11, 0x20,
-                                            0, 0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
-    const std::vector<std::uint8_t> file(full.begin(), full.begin() + length);
-    if (length < 4) {
-        EXPECT_EXIT(load(file), testing::ExitedWithCode(255), "");
-        return;
-    }
-    Loaded loaded = load(file);
-    EXPECT_EQ(image_differences(loaded.image(), powered_on_image()), "");
-    EXPECT_EQ(loaded.mirroring, length > 6 ? 1u : 0u);
-    EXPECT_EQ(loaded.mapper, (length > 6 ? 1u : 0u) + (length > 7 ? 0x20u : 0u));
-    EXPECT_EQ(loaded.report, report(length > 4 ? 2 : 0, length > 5 ? 1 : 0, length > 6,
-                                    static_cast<int>(loaded.mapper), "(nil)"));
-}
-
-INSTANTIATE_TEST_SUITE_P(, InesShortHeader, testing::Range(0, 16));
-
 // A refused file must leave the image and the run-state words exactly as they were.
 const std::uint8_t* watched_image;
 const std::uint32_t* watched_words[2];
@@ -218,6 +195,29 @@ void load_watched(const std::vector<std::uint8_t>& bytes) {
     unlink(path.c_str());
     load_ines(file, loaded.image(), loaded.mirroring, loaded.mapper);
 }
+
+// A file that ends inside the header: the bytes it lacks read as 0. Fewer than four bytes
+// cannot hold the signature and are refused.
+class InesShortHeader : public testing::TestWithParam<int> {};
+
+TEST_P(InesShortHeader, MissingBytesReadAsZero) {
+    const int length = GetParam();
+    const std::vector<std::uint8_t> full = {0x4E, 0x45, 0x53, 0x1A, 2, 1, 0x11, 0x20,
+                                            0, 0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
+    const std::vector<std::uint8_t> file(full.begin(), full.begin() + length);
+    if (length < 4) {
+        EXPECT_EXIT(load_watched(file), testing::ExitedWithCode(255), "");
+        return;
+    }
+    Loaded loaded = load(file);
+    EXPECT_EQ(image_differences(loaded.image(), powered_on_image()), "");
+    EXPECT_EQ(loaded.mirroring, length > 6 ? 1u : 0u);
+    EXPECT_EQ(loaded.mapper, (length > 6 ? 1u : 0u) + (length > 7 ? 0x20u : 0u));
+    EXPECT_EQ(loaded.report, report(length > 4 ? 2 : 0, length > 5 ? 1 : 0, length > 6,
+                                    static_cast<int>(loaded.mapper), "(nil)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(, InesShortHeader, testing::Range(0, 16));
 
 struct RefusedFile {
     const char* name;
