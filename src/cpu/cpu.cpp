@@ -146,7 +146,8 @@ inline void set_zn(std::uint8_t& p, std::uint8_t value) {
 
 // ---- Loads, stores and transfers -----------------------------------------------------------
 
-// Reads straight into the register: a read that delivers nothing keeps its old value.
+// A memory load reads straight into the register, so a read that delivers nothing keeps its old
+// value; the immediate form takes fetch_immediate's byte like every other immediate instruction.
 template <Register R, Mode M>
 void load(Cpu& c) {
     if constexpr (M == Imm) {

@@ -167,6 +167,15 @@ TEST(Addressing, ReadsThatDeliverNothing) {
     run(bit, {0x2C, 0x03, 0x20});  // BIT 0x2003
     EXPECT_EQ(bit.r().p, Z);
 
+    // An immediate load takes fetch_immediate's byte, which is 0 when its read delivers nothing.
+    CpuRig immediate;
+    immediate.put(0x2002, {0xA9});  // the status byte, read as the opcode
+    immediate.r().pc = 0x2002;
+    immediate.r().a = 0x91;
+    immediate.execute();  // LDA #nn with nn at 0x2003
+    EXPECT_EQ(immediate.r().a, 0x00);
+    EXPECT_EQ(immediate.r().pc, 0x2004u);
+
     CpuRig strobed;  // joypad held by the strobe
     strobed.at(priv::joypad_strobe) = 1;
     strobed.r().x = 0x44;
