@@ -1,5 +1,7 @@
 #include "ppu/surface.h"
 
+#include <cstdio>
+
 // ---- The colour table --------------------------------------------------------------------
 // Red, green, blue of every NES colour index 0x00-0x3F.
 const std::uint8_t rgb_palette[64][3] = {
@@ -65,13 +67,31 @@ const std::uint32_t* surface_colours(SDL_Surface* surface) {
     return colour_cache.colours;
 }
 
-// ---- Locking and the flip ----------------------------------------------------------------
-void surface_lock(SDL_Surface* surface) {
-    if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
+// ---- Locking and pixel writes ------------------------------------------------------------
+bool surface_lock(SDL_Surface* surface) {
+    return !SDL_MUSTLOCK(surface) || SDL_LockSurface(surface) == 0;
 }
 
 void surface_unlock(SDL_Surface* surface) {
     if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
 }
+
+void put_pixel(SDL_Surface* surface, std::uint32_t x, std::uint32_t y, std::uint32_t value) {
+    if (x >= static_cast<std::uint32_t>(surface->w) || y >= static_cast<std::uint32_t>(surface->h) ||
+        surface->format->BytesPerPixel != 2)
+        return;
+    if (!surface_lock(surface)) return;  // locks nest, so a caller may hold the lock already
+    auto* row = static_cast<std::uint8_t*>(surface->pixels) + y * surface->pitch;
+    reinterpret_cast<std::uint16_t*>(row)[x] = static_cast<std::uint16_t>(value);
+    surface_unlock(surface);
+}
+
+void put_picture_pixel(SDL_Surface* surface, std::uint32_t x, std::int32_t y, std::uint32_t value) {
+    if (x > 256 || y > 240 || y < 0) std::fputs("Se kiere pintar fuera de rango", stdout);
+    if (y < 0 || x > 0xFFFFFFFFu - 32) return;  // no wrap back onto the surface
+    put_pixel(surface, x + 32, static_cast<std::uint32_t>(y), value);
+}
+
+// ---- The flip ----------------------------------------------------------------------------
 
 void flip_screen(SDL_Surface* surface) { SDL_Flip(surface); }

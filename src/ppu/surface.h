@@ -4,7 +4,6 @@
 #include <SDL.h>
 
 #include <cstdint>
-#include <cstdio>
 
 extern const std::uint8_t rgb_palette[64][3];
 
@@ -15,27 +14,28 @@ std::uint32_t map_rgb(SDL_Surface* surface, std::uint8_t red, std::uint8_t green
 // surface (or a surface with another format) is asked for.
 const std::uint32_t* surface_colours(SDL_Surface* surface);
 
-// Lock and unlock around pixel writes, only where SDL says the surface needs it.
-void surface_lock(SDL_Surface* surface);
+// Lock and unlock around pixel writes, only where SDL says the surface needs it. The lock
+// answers false when the pixels cannot be reached; nothing is to be written or unlocked then.
+bool surface_lock(SDL_Surface* surface);
 void surface_unlock(SDL_Surface* surface);
 
-// The pixel writes are inline: the renderer makes one per picture pixel. They do not lock;
-// the caller holds the lock (surface_lock) while it writes.
+// Stores the low 16 bits of value at surface column x, row y; positions off the surface (and
+// surfaces without 16-bit pixels) are ignored. Locks the surface for the write where needed.
+void put_pixel(SDL_Surface* surface, std::uint32_t x, std::uint32_t y, std::uint32_t value);
 
-// Stores the low 16 bits of value at surface column x, row y; positions off the surface are ignored.
-inline void put_pixel(SDL_Surface* surface, std::uint32_t x, std::uint32_t y, std::uint32_t value) {
-    if (x >= static_cast<std::uint32_t>(surface->w) || y >= static_cast<std::uint32_t>(surface->h))
-        return;
+// Picture column x, line y; lands at surface column x + 32. Prints a message for coordinates
+// outside the picture, and still writes them if they lie on the surface.
+void put_picture_pixel(SDL_Surface* surface, std::uint32_t x, std::int32_t y, std::uint32_t value);
+
+// The 256 pixels of picture line y, that is surface row y from column 32, for the renderer,
+// which writes a whole line at once (between surface_lock and surface_unlock). Null when the
+// row is not on the surface (line 240) or the surface cannot take the picture.
+inline std::uint16_t* picture_row(SDL_Surface* surface, std::uint32_t y) {
+    if (y >= static_cast<std::uint32_t>(surface->h) || surface->w < 32 + 256 ||
+        surface->format->BytesPerPixel != 2)
+        return nullptr;
     auto* row = static_cast<std::uint8_t*>(surface->pixels) + y * surface->pitch;
-    reinterpret_cast<std::uint16_t*>(row)[x] = static_cast<std::uint16_t>(value);
-}
-
-// Picture column x, line y; lands at surface column x + 32.
-inline void put_picture_pixel(SDL_Surface* surface, std::uint32_t x, std::int32_t y,
-                              std::uint32_t value) {
-    if (x > 256 || y > 240 || y < 0) std::fputs("Se kiere pintar fuera de rango", stdout);
-    if (y < 0 || x > 0xFFFFFFFFu - 32) return;  // no wrap back onto the surface
-    put_pixel(surface, x + 32, static_cast<std::uint32_t>(y), value);
+    return reinterpret_cast<std::uint16_t*>(row) + 32;
 }
 
 // Shows the drawn frame.

@@ -113,4 +113,33 @@ TEST_F(Surface, OutOfRangePicturePixels) {
     EXPECT_EQ(surface_pixel(288, 3), 0x6666);
 }
 
+TEST_F(Surface, PixelWritesLockSurfacesThatNeedIt) {
+    // Run-length acceleration makes SDL require a lock; the encoding happens at the first blit.
+    SDL_SetColorKey(surface, SDL_SRCCOLORKEY | SDL_RLEACCEL, 0xFFFF);
+    SDL_Surface* target = SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 16, 0xF800, 0x07E0, 0x001F, 0);
+    SDL_BlitSurface(surface, nullptr, target, nullptr);
+    SDL_FreeSurface(target);
+    ASSERT_TRUE(SDL_MUSTLOCK(surface));
+    put_picture_pixel(surface, 10, 20, 0x7777);
+    EXPECT_EQ(surface->locked, 0u);
+    SDL_LockSurface(surface);
+    EXPECT_EQ(surface_pixel(42, 20), 0x7777);
+    EXPECT_EQ(surface_pixel(43, 20), sentinel);
+    SDL_UnlockSurface(surface);
+}
+
+TEST_F(Surface, SurfacesWithoutSixteenBitPixelsAreLeftAlone) {
+    // 8-bit rows are half as long: a 16-bit write there would run past the pixels.
+    SDL_Surface* narrow = SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 8, 0, 0, 0, 0);
+    ASSERT_NE(narrow, nullptr);
+    std::memset(narrow->pixels, 0x5A, static_cast<std::size_t>(narrow->pitch) * 240);
+    put_pixel(narrow, 319, 239, 0xFFFF);
+    put_picture_pixel(narrow, 255, 239, 0xFFFF);
+    image[ppu_mask] = 0x18;
+    render_scanline(narrow, image, 0, 239);
+    for (int i = 0; i < narrow->pitch * 240; ++i)
+        ASSERT_EQ(static_cast<std::uint8_t*>(narrow->pixels)[i], 0x5A) << i;
+    SDL_FreeSurface(narrow);
+}
+
 }  // namespace

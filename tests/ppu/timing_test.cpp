@@ -111,7 +111,8 @@ TEST_F(Timing, FrameSkip2DrawsOnlyEvenFrames) {
 }
 
 TEST_F(Timing, FrameSkip2FlipsOnlyEvenFrames) {
-    // In fast mode the update flag is lowered right after the flip, which makes flips visible.
+    // In fast mode the update flag is lowered where the frame is shown: it tells which frames
+    // reached the flip.
     frame_skip = 2;
     for (std::uint32_t frame = 0; frame < 4; ++frame) {
         image[priv::display_update] = 1;
@@ -174,6 +175,16 @@ TEST_F(Timing, Sprite0FlagRisesAtTheComputedMoment) {
         pass();
         EXPECT_FALSE(sprite0_hit()) << call;
     }
+    pass();
+    EXPECT_TRUE(sprite0_hit());
+
+    // Moment 8 (last column 8) is reached exactly at line_cycles 8.
+    set_sprite(0, 0, 0, 0x00, 1);
+    line_step();  // line 3
+    image[ppu_status] = 0;
+    EXPECT_EQ(image[priv::sprite0_hit_cycle], 8);
+    pass();
+    EXPECT_FALSE(sprite0_hit());
     pass();
     EXPECT_TRUE(sprite0_hit());
 }
