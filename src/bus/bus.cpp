@@ -10,6 +10,7 @@ void display_update_raise(std::uint8_t* image) {
 
 // ---- Reads -------------------------------------------------------------------------------
 void bus_read(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address) {
+    address &= 0xFFFF;  // never index past the CPU half, whatever a caller hands in
     if (address < 0x2000) {
         destination = image[address & 0x07FF];  // 2 KB of RAM, mirrored four times
     } else if (address >= 0x8000) {
@@ -40,6 +41,7 @@ void bus_read(std::uint8_t& destination, std::uint8_t* image, std::uint32_t addr
 
 // ---- Writes ------------------------------------------------------------------------------
 void bus_write(const std::uint8_t& source, std::uint8_t* image, std::uint32_t address) {
+    address &= 0xFFFF;
     if (address < 0x2000) {
         image[address & 0x07FF] = source;
     } else if (address >= 0x8000) {

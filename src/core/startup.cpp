@@ -8,10 +8,6 @@
 
 namespace {
 
-struct Options {
-    bool full_screen = false;
-};
-
 void print_usage() {
     std::puts("Use: quenrik <nes rom file> [-fs] [-s|-t] [-f]");
     std::puts("     -fs: Fullscreen Mode");
@@ -21,7 +17,7 @@ void print_usage() {
 }
 
 // Compares one option argument; "-fs" only counts in second place.
-void apply_option(const char* argument, bool second_place, RunState& state, Options& options) {
+void apply_option(const char* argument, bool second_place, RunState& state, bool& full_screen) {
     if (std::strcmp(argument, "-s") == 0) {
         state.evaluation_mode = 1;
         std::puts("Evaluation mode enabled\n");
@@ -32,16 +28,17 @@ void apply_option(const char* argument, bool second_place, RunState& state, Opti
         state.fast_mode = 1;
         std::puts("Fast mode enabled\n");
     } else if (second_place && std::strcmp(argument, "-fs") == 0) {
-        options.full_screen = true;
+        full_screen = true;
         std::puts("Full Screen Mode Enabled\n");
     }
 }
 
 }  // namespace
 
-int quenrik_main(int argc, char** argv, RunState& state, std::uint8_t* image) {
+void start_up(int argc, char** argv, RunState& state, std::uint8_t* image, bool& full_screen) {
     run_state_reset(state);
     machine_image_clear(image);
+    full_screen = false;
 
     const int arguments = argc - 1;
     if (arguments < 1) {
@@ -52,9 +49,9 @@ int quenrik_main(int argc, char** argv, RunState& state, std::uint8_t* image) {
         std::exit(0);
     }
 
-    Options options;
-    if (arguments >= 2) apply_option(argv[2], true, state, options);
-    if (arguments == 3) apply_option(argv[3], false, state, options);
+    // Only the second argument counts when there are four or more.
+    if (arguments >= 2) apply_option(argv[2], true, state, full_screen);
+    if (arguments == 3) apply_option(argv[3], false, state, full_screen);
 
     std::FILE* file = std::fopen(argv[1], "rb");
     if (file == nullptr) {
@@ -64,7 +61,11 @@ int quenrik_main(int argc, char** argv, RunState& state, std::uint8_t* image) {
     load_ines(file, image, state.mirroring, state.mapper);
     std::fclose(file);
     image[priv::mirroring] = static_cast<std::uint8_t>(state.mirroring);
+}
 
-    (void)options;
+int quenrik_main(int argc, char** argv, RunState& state, std::uint8_t* image) {
+    bool full_screen = false;
+    start_up(argc, argv, state, image, full_screen);
+    (void)full_screen;
     return 0;
 }
