@@ -1,6 +1,6 @@
 # Convenience front end over CMake.
 BUILD ?= build
-ROM ?= $(BUILD)/roms/minimal.nes
+ROM ?= $(BUILD)/roms/demo.nes
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps build run test clean

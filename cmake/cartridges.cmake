@@ -6,10 +6,11 @@ set(CARTRIDGE_DIR ${CMAKE_BINARY_DIR}/roms)
 file(MAKE_DIRECTORY ${CARTRIDGE_DIR})
 add_custom_target(cartridges ALL)
 
-# add_cartridge(<name> <source.s> [CONFIG <linker.cfg>])
+# add_cartridge(<name> <source.s> [CONFIG <linker.cfg>] [DEPENDS <included files>...])
 # Produces ${CARTRIDGE_DIR}/<name>.nes; the header comes from the source (see tests/roms/ines.inc).
+# DEPENDS lists the files the source includes, so that editing them reassembles it.
 function(add_cartridge name source)
-  cmake_parse_arguments(ARG "" "CONFIG" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "CONFIG" "DEPENDS" ${ARGN})
   if(NOT ARG_CONFIG)
     set(ARG_CONFIG ${CMAKE_SOURCE_DIR}/tests/roms/nrom16.cfg)
   endif()
@@ -21,7 +22,7 @@ function(add_cartridge name source)
     OUTPUT ${output}
     COMMAND ${CA65} -I ${source_dir} -I ${CMAKE_SOURCE_DIR}/tests/roms -o ${object} ${source_abs}
     COMMAND ${LD65} -C ${ARG_CONFIG} -o ${output} ${object}
-    DEPENDS ${source_abs} ${ARG_CONFIG} ${CMAKE_SOURCE_DIR}/tests/roms/ines.inc
+    DEPENDS ${source_abs} ${ARG_CONFIG} ${CMAKE_SOURCE_DIR}/tests/roms/ines.inc ${ARG_DEPENDS}
     COMMENT "Assembling cartridge ${name}.nes"
     VERBATIM)
   add_custom_target(cartridge_${name} DEPENDS ${output})
