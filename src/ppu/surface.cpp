@@ -93,5 +93,4 @@ void put_picture_pixel(SDL_Surface* surface, std::uint32_t x, std::int32_t y, st
 }
 
 // ---- The flip ----------------------------------------------------------------------------
-
 void flip_screen(SDL_Surface* surface) { SDL_Flip(surface); }
