@@ -48,10 +48,11 @@ BUTTON_RIGHT  = %00000001
 
 ; ---------------------------------------------------------------------------------------
 ; Tunables. Nothing paces the emulator to real time, so frames may come far faster than on
-; a console; the ship therefore moves in fractions of a pixel per frame (8.8 fixed point).
-SPEED_SLOW   = $0040                    ; 1/4 pixel per frame
-SPEED_FAST   = $0100                    ; 1 pixel per frame while A is held
-CYCLE_FRAMES = 32                       ; frames per colour step (a power of two)
+; a console, thousands of frames a second; the ship therefore moves in small fractions of a
+; pixel per frame (8.8 fixed point) and the colours step only every few thousand frames.
+SPEED_SLOW   = $0004                    ; 1/64 pixel per frame
+SPEED_FAST   = $0010                    ; 1/16 pixel per frame while A is held
+CYCLE_FRAMES = 2048                     ; frames per colour step (a power of two, 512 or more)
 
 BACKDROP     = $0C                      ; dark blue-green
 
@@ -96,6 +97,7 @@ readout      = $16                      ; eight tiles: "HH HH HH"
 flip_index   = $1E                      ; bit 0 horizontal, bit 1 vertical flip of the ship
 ship_attr    = $1F
 running      = $20                      ; $80 once set up: until then the NMI does nothing
+cycle_timer_hi = $21                    ; high byte of cycle_timer
 
 ; The two shadow sprite pages $0200 and $0300 take turns: the main loop fills one while the
 ; DMA, which copies one byte per instruction alongside the program, reads the other.
@@ -380,8 +382,10 @@ cycle_colours:
     lda cycling
     beq @entries
     inc cycle_timer
-    lda cycle_timer
-    and #CYCLE_FRAMES - 1
+    bne @entries
+    inc cycle_timer_hi
+    lda cycle_timer_hi
+    and #(CYCLE_FRAMES >> 8) - 1
     bne @entries
     lda cycle_base
     clc

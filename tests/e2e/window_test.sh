@@ -147,6 +147,26 @@ reset)
     press key Escape
     wait_exit 1000
     ;;
+joypad)
+    # The joypad cartridge lights box i (A, B, Select, Start, Up, Down, Left, Right) while
+    # button i reads as held; the boxes' insides are at surface x 48 + 32 i, y 104.
+    start_quenrik "$ROMS/joypad.nes"
+    sleep 1
+    keys=(x z a s Up Down Left Right)
+    for i in "${!keys[@]}"; do
+        press keydown "${keys[$i]}"
+        sleep 0.3
+        shot "held-$i"
+        press keyup "${keys[$i]}"
+        for j in "${!keys[@]}"; do
+            if [ "$i" -eq "$j" ]; then expected="80,216,104"; else expected="0,4,0"; fi
+            expect_pixel "held-$i" $((48 + 32 * j)) 104 "$expected" "key ${keys[$i]} held, box $j"
+        done
+        sleep 0.2
+    done
+    press key Escape
+    wait_exit 1000
+    ;;
 debugger_escape)
     mkfifo "$work/in"
     exec 3<>"$work/in"   # held open: the debugger waits for a line that never comes
