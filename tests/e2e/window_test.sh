@@ -180,8 +180,24 @@ debugger_escape)
     grep -a -q 'Instrucion were executed' "$work/out" && fail "statistics printed by a thread that was waiting for input"
     exec 3>&-
     ;;
+debugger_quit)
+    # q typed at the prompt: the emulation thread sets quit, the window's loop sees it and ends.
+    mkfifo "$work/in"
+    exec 3<>"$work/in"
+    start_quenrik "$ROMS/minimal.nes" -t
+    printf 'e 3000\nq\n' >&3
+    wait_exit 3000
+    [ "$status" -eq 0 ] || fail "exit status $status"
+    grep -a -q '^Quenrik>3001 Instrucion were executed$' "$work/out" || fail "the 3000 instructions did not run"
+    grep -a -q '^fps: [0-9]*$' "$work/out" || fail "no fps line printed"
+    exec 3>&-
+    ;;
 *)
     fail "unknown case"
     ;;
 esac
+# Under the sanitizer builds any report fails the case, whatever the program did next.
+if grep -a -q -E 'Sanitizer|runtime error' "$work/err"; then
+    fail "sanitizer report"
+fi
 echo "ok ($case_name)"
