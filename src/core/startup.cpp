@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "core/ines.h"
 #include "host/emulation.h"
@@ -37,9 +39,24 @@ void apply_option(const char* argument, bool second_place, RunState& state, bool
     }
 }
 
+// A standard stream that was closed when the program started would hand its number to the next
+// file opened: the display connection would then take debugger commands from, or receive the
+// program's text on, the X protocol. Closed streams are given /dev/null instead.
+void fill_closed_standard_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1) continue;
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened != -1 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
 }  // namespace
 
 void start_up(int argc, char** argv, RunState& state, std::uint8_t* image, bool& full_screen) {
+    fill_closed_standard_streams();
     run_state_reset(state);
     machine_image_clear(image);
     full_screen = false;

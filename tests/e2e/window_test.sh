@@ -192,6 +192,22 @@ debugger_quit)
     grep -a -q '^fps: [0-9]*$' "$work/out" || fail "no fps line printed"
     exec 3>&-
     ;;
+closed_streams)
+    # Started with standard input and output closed: the display connection must not take
+    # their numbers, or debugger commands would be read from it and text written into it.
+    unset SDL_VIDEODRIVER
+    "$QUENRIK" "$ROMS/minimal.nes" <&- >&- 2>"$work/err" &
+    quenrik_pid=$!
+    window=$(timeout 10 xdotool search --sync --name "$caption" | head -n 1)
+    [ -n "$window" ] || fail "no window with the caption Quenrik 0.1.5"
+    for fd in 0 1; do
+        target=$(readlink "/proc/$quenrik_pid/fd/$fd")
+        [ "$target" = /dev/null ] || fail "standard stream $fd is $target"
+    done
+    press key Escape
+    wait_exit 1000
+    [ "$status" -eq 0 ] || fail "exit status $status"
+    ;;
 *)
     fail "unknown case"
     ;;
