@@ -3,7 +3,7 @@ BUILD ?= build
 ROM ?= $(BUILD)/roms/demo.nes
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test bench clean
 
 all: build
 
@@ -19,6 +19,11 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Speed figures (see README, "Speed"); needs valgrind and GNU time, installed if missing.
+bench: build
+	@./scripts/install-deps valgrind time
+	./scripts/bench $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

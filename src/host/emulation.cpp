@@ -26,24 +26,15 @@ void sprite_dma_step(std::uint8_t* image) {
 
 }  // namespace
 
-int emulation_thread(void* data) {
-    // SDL starts its threads asynchronously cancellable. Start-up kills this thread at the end of
-    // the run; taking the kill only at blocking calls (a read of standard input, a write) means it
-    // never lands in the middle of emulation code, where unwinding could not be done cleanly.
-    pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
-
-    EmulationContext& context = *static_cast<EmulationContext*>(data);
-    RunState& state = *context.state;
-    std::uint8_t* image = context.image;
-    CpuRegisters& registers = state.registers;
-
+void emulation_prepare(RunState& state, std::uint8_t* image) {
     image[priv::display_update] = state.fast_mode == 1 ? 1 : 0xFF;
-    calibrate_frame_skip(state.frame_skip);
-    if (state.trace_mode != 0) std::printf("kien co\xF1" "o ta cambiado1");
-    registers.pc = image[reset_vector + 1] * 256u + image[reset_vector];
-    const std::uint32_t start_ticks = SDL_GetTicks();
+    state.registers.pc = image[reset_vector + 1] * 256u + image[reset_vector];
+}
 
-    while (state.quit.get() != 1) {
+void emulation_run(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
+                   std::uint64_t pass_limit) {
+    CpuRegisters& registers = state.registers;
+    for (std::uint64_t pass = 0; pass != pass_limit && state.quit.get() != 1; ++pass) {
         ppu_tick(image, state.surface, state.line_cycles, state.nmi_request, state.frame_count,
                  state.frame_skip, state.scanline, state.mirroring);
         bus_read(state.opcode, image, registers.pc);
@@ -64,6 +55,25 @@ int emulation_thread(void* data) {
         }
         if (image[priv::dma_active] == 1) sprite_dma_step(image);
     }
+}
+
+int emulation_thread(void* data) {
+    // SDL starts its threads asynchronously cancellable. Start-up kills this thread at the end of
+    // the run; taking the kill only at blocking calls (a read of standard input, a write) means it
+    // never lands in the middle of emulation code, where unwinding could not be done cleanly.
+    pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
+
+    EmulationContext& context = *static_cast<EmulationContext*>(data);
+    RunState& state = *context.state;
+    std::uint8_t* image = context.image;
+
+    // The fast-mode flag is set before the measurement, the program counter after it; nothing
+    // looks at either in between.
+    emulation_prepare(state, image);
+    calibrate_frame_skip(state.frame_skip);
+    if (state.trace_mode != 0) std::printf("kien co\xF1" "o ta cambiado1");
+    const std::uint32_t start_ticks = SDL_GetTicks();
+    emulation_run(state, image, start_ticks, no_pass_limit);
 
     std::printf("%i Instrucion were executed\n", static_cast<int>(state.cycle_count / 4));
     std::printf("fps: %i\n", static_cast<int>(state.frame_count / 5));
