@@ -477,8 +477,10 @@ constexpr Body opcode_table[256] = {
     QUENRIK_CASE(h + 0x8) QUENRIK_CASE(h + 0x9) QUENRIK_CASE(h + 0xA) QUENRIK_CASE(h + 0xB)         \
     QUENRIK_CASE(h + 0xC) QUENRIK_CASE(h + 0xD) QUENRIK_CASE(h + 0xE) QUENRIK_CASE(h + 0xF)
 
-void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers, std::uint8_t* image,
-                 std::uint32_t& interrupt_cause) {
+// Flattened: every instruction body, its operand fetch and the bus fast path are inlined into
+// the one switch, so an instruction costs no call beyond this one.
+[[gnu::flatten]] void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
+                                  std::uint8_t* image, std::uint32_t& interrupt_cause) {
     Cpu c{registers, image, interrupt_cause, quit, opcode};
     switch (opcode) {
         QUENRIK_CASES16(0x00) QUENRIK_CASES16(0x10) QUENRIK_CASES16(0x20) QUENRIK_CASES16(0x30)
@@ -506,9 +508,9 @@ inline void push_pc(std::uint32_t pc, std::uint8_t& sp, std::uint8_t* image) {
 
 // At most one entry per call, reset first; a request that loses waits for a later step.
 // The I flag is set on every entry but never holds an interrupt back.
-void cpu_service_interrupts(SharedWord& reset_request, std::uint32_t& nmi_request,
-                            std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,
-                            std::uint8_t& p, std::uint8_t* image) {
+void cpu_enter_interrupt(SharedWord& reset_request, std::uint32_t& nmi_request,
+                         std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,
+                         std::uint8_t& p, std::uint8_t* image) {
     if (reset_request.get() == 1) {
         pc = read_vector(image, reset_vector);
         flag_set(flag::I, 1, p);
