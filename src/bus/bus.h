@@ -18,7 +18,7 @@ inline void bus_read(std::uint8_t& destination, std::uint8_t* image, std::uint32
         destination = image[address];  // PRG
     else if (address < 0x2000)
         destination = image[address & 0x07FF];  // 2 KB of RAM, mirrored four times
-    else
+    else [[unlikely]]
         bus_read_registers(destination, image, address);
 }
 
@@ -29,7 +29,7 @@ inline void bus_write(const std::uint8_t& source, std::uint8_t* image, std::uint
         image[address & 0x07FF] = source;
     else if (address >= 0x8000)
         image[address] = source;  // PRG is not protected
-    else
+    else [[unlikely]]
         bus_write_registers(source, image, address);
 }
 

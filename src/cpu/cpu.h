@@ -33,5 +33,5 @@ inline void cpu_service_interrupts(SharedWord& reset_request, std::uint32_t& nmi
                                    std::uint32_t& interrupt_cause, std::uint32_t& pc,
                                    std::uint8_t& sp, std::uint8_t& p, std::uint8_t* image) {
     if (reset_request.get() == 1 || nmi_request == 1 || interrupt_cause == 1 || interrupt_cause == 2)
-        cpu_enter_interrupt(reset_request, nmi_request, interrupt_cause, pc, sp, p, image);
+        [[unlikely]] cpu_enter_interrupt(reset_request, nmi_request, interrupt_cause, pc, sp, p, image);
 }

@@ -62,7 +62,8 @@ void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
                             static_cast<int>(state.cycle_count / 20));
             }
         }
-        if (image[priv::dma_active] == 1) sprite_dma_step(image);
+        if (image[priv::dma_active] == 1) [[unlikely]]
+            sprite_dma_step(image);
     }
 }
 

@@ -23,9 +23,10 @@ inline void ppu_tick(std::uint8_t* image, SDL_Surface* surface, std::uint32_t& l
                      std::uint32_t& scanline, std::uint32_t& mirroring) {
     // The sprite-0 flag rises once the line has run up to the moment the renderer computed.
     const std::uint8_t hit_cycle = image[priv::sprite0_hit_cycle];
-    if (hit_cycle > 4 && line_cycles >= hit_cycle) set_sprite0_hit(image, 1);
+    if (hit_cycle > 4 && line_cycles >= hit_cycle) [[unlikely]]
+        set_sprite0_hit(image, 1);
 
-    if (line_cycles == ppu_line_step_cycles)
+    if (line_cycles == ppu_line_step_cycles) [[unlikely]]
         ppu_line_step(image, surface, line_cycles, nmi_request, frame_count, frame_skip, scanline,
                       mirroring);
 }
