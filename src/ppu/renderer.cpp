@@ -135,10 +135,24 @@ struct PixelPair {
 static_assert(sizeof(PixelPair) == 2 * sizeof(std::uint16_t), "pairs are two pixels of the row");
 using PairTable = PixelPair[4][16];
 
-void make_pair_table(PairTable& pairs, const std::uint16_t* palette) {
-    for (std::uint32_t p = 0; p < 4; ++p)
-        for (std::uint32_t i = 0; i < 16; ++i)
-            pairs[p][i] = PixelPair{palette[p * 4 + i % 4], palette[p * 4 + i / 4]};
+// The table depends only on the 16 background colours, which seldom change from one line to
+// the next: it is rebuilt only when they do.
+struct PairCache {
+    std::uint16_t palette[16];
+    PairTable pairs;
+    bool valid = false;
+};
+PairCache pair_cache;
+
+const PairTable& pair_table(const std::uint16_t* palette) {
+    if (!pair_cache.valid || std::memcmp(pair_cache.palette, palette, sizeof pair_cache.palette) != 0) {
+        std::memcpy(pair_cache.palette, palette, sizeof pair_cache.palette);
+        for (std::uint32_t p = 0; p < 4; ++p)
+            for (std::uint32_t i = 0; i < 16; ++i)
+                pair_cache.pairs[p][i] = PixelPair{palette[p * 4 + i % 4], palette[p * 4 + i / 4]};
+        pair_cache.valid = true;
+    }
+    return pair_cache.pairs;
 }
 
 // The background of one line, drawn tile by tile from the tile under picture column 0: up to
@@ -166,8 +180,7 @@ inline const std::uint8_t* table_row(const std::uint8_t* image, std::uint32_t ad
 // tile and attribute under it.
 void draw_background(BackgroundStrip& strip, const std::uint8_t* image, std::uint32_t mirroring,
                      std::uint32_t line, const std::uint16_t* palette) {
-    PairTable pairs;
-    make_pair_table(pairs, palette);
+    const PairTable& pairs = pair_table(palette);
 
     const std::uint32_t scroll_x = image[priv::scroll_x];
     const std::uint32_t line_sum = line + image[priv::scroll_y];
