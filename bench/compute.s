@@ -7,10 +7,8 @@
 ; stores in every addressing mode, compares, branches, shifts, arithmetic and calls.
 
 .include "ines.inc"
+.include "nes.inc"
 INES_HEADER 1, 1, $00, $00
-
-PPU_CTRL   = $2000
-PPU_MASK   = $2001
 
 seed       = $00
 pointer    = $02                        ; (zp),Y pointer to the buffer

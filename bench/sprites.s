@@ -6,15 +6,8 @@
 ; finished one by sprite DMA and writes the new scroll through 0x2005.
 
 .include "ines.inc"
+.include "nes.inc"
 INES_HEADER 1, 1, $01, $00              ; vertical mirroring: 0x2000 and 0x2400 side by side
-
-PPU_CTRL   = $2000
-PPU_MASK   = $2001
-PPU_STATUS = $2002
-PPU_SCROLL = $2005
-PPU_ADDR   = $2006
-PPU_DATA   = $2007
-OAM_DMA    = $4014
 
 CTRL_VALUE = %10010000                  ; NMI on, background from $1000, sprites from $0000
 MASK_VALUE = %00011110                  ; background and sprites on
@@ -43,19 +36,8 @@ reset:
     sta source
     sta target
 
-    ; Palettes.
-    bit PPU_STATUS
-    lda #$3F
-    sta PPU_ADDR
-    lda #$00
-    sta PPU_ADDR
     ldx #0
-@palette:
-    lda palettes,x
-    sta PPU_DATA
-    inx
-    cpx #32
-    bne @palette
+    LOAD_PALETTES palettes
 
     ; Both name tables: tile (row * 7 + column * 3) mod 16, then attribute bytes that vary.
     lda #$20
