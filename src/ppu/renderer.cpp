@@ -263,6 +263,7 @@ void select_line_sprites(std::uint8_t* image, std::uint32_t line) {
         // Y + 1 <= line < Y + 9 without wrapping (Y of 239 and above stays off the picture)
         // and with no per-line limit; the list has room for all 64 and the end mark.
         const std::uint8_t* top = image + priv::sprite_memory + 4 * 64;
+#pragma GCC unroll 8
         for (std::uint32_t n = 64; n-- > 0;) {
             top -= 4;
             if (line - std::uint32_t{*top} - 1 < 8) list[count++] = static_cast<std::uint8_t>(n);
