@@ -93,8 +93,8 @@ int emulation_thread(void* data) {
     RunState& state = *context.state;
     std::uint8_t* image = context.image;
 
-    // The fast-mode flag is set before the measurement, the program counter after it; nothing
-    // looks at either in between.
+    // The program counter is loaded before the measurement rather than after it: nothing looks
+    // at it until the loop starts.
     emulation_prepare(state, image);
     calibrate_frame_skip(state.frame_skip);
     if (state.trace_mode != 0) std::printf("kien co\xF1" "o ta cambiado1");
