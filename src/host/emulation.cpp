@@ -26,9 +26,17 @@ void sprite_dma_step(std::uint8_t* image) {
 
 }  // namespace
 
-void emulation_prepare(RunState& state, std::uint8_t* image) {
+void display_update_start(RunState& state, std::uint8_t* image) {
     image[priv::display_update] = state.fast_mode == 1 ? 1 : 0xFF;
+}
+
+void load_reset_vector(RunState& state, const std::uint8_t* image) {
     state.registers.pc = image[reset_vector + 1] * 256u + image[reset_vector];
+}
+
+void emulation_prepare(RunState& state, std::uint8_t* image) {
+    display_update_start(state, image);
+    load_reset_vector(state, image);
 }
 
 namespace {
@@ -93,11 +101,10 @@ int emulation_thread(void* data) {
     RunState& state = *context.state;
     std::uint8_t* image = context.image;
 
-    // The program counter is loaded before the measurement rather than after it: nothing looks
-    // at it until the loop starts.
-    emulation_prepare(state, image);
+    display_update_start(state, image);
     calibrate_frame_skip(state.frame_skip);
     if (state.trace_mode != 0) std::printf("kien co\xF1" "o ta cambiado1");
+    load_reset_vector(state, image);
     const std::uint32_t start_ticks = SDL_GetTicks();
     emulation_run(state, image, start_ticks, no_pass_limit);
 

@@ -13,8 +13,12 @@ struct EmulationContext {
 // Thread body for SDL_CreateThread; data is an EmulationContext. Returns 0.
 int emulation_thread(void* data);
 
-// The thread's start before its loop, without the frame-skip measurement: the fast-mode flag
-// and the program counter from the reset vector.
+// The two steps of the thread's start around the frame-skip measurement: the frame-update flag
+// (1 in fast mode, else 0xFF) before it, the program counter from the reset vector after it.
+void display_update_start(RunState& state, std::uint8_t* image);
+void load_reset_vector(RunState& state, const std::uint8_t* image);
+
+// Both, for runs without the measurement.
 void emulation_prepare(RunState& state, std::uint8_t* image);
 
 // The thread's loop: one pass per instruction until quit is 1, or until pass_limit passes have
