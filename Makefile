@@ -8,7 +8,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build run test test-plain test-asan test-tsan test-fuzz fuzz-build fuzz clean
+.PHONY: all deps build run test test-plain test-asan test-tsan test-fuzz fuzz-build fuzz bench clean
 
 all: build
 
@@ -55,6 +55,11 @@ test-fuzz: fuzz-build
 fuzz: fuzz-build
 	cd $(FUZZ_BUILD) && QUENRIK_FUZZ_SECONDS=$(FUZZ_SECONDS) \
 		ctest --output-on-failure -j $(JOBS) --timeout $$(( $(FUZZ_SECONDS) + 300 ))
+
+# Speed figures (see README, "Speed"); needs valgrind and GNU time, installed if missing.
+bench: build
+	@./scripts/install-deps valgrind time
+	./scripts/bench $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -22,7 +22,7 @@ function(add_cartridge name source)
     OUTPUT ${output}
     COMMAND ${CA65} -I ${source_dir} -I ${CMAKE_SOURCE_DIR}/tests/roms -o ${object} ${source_abs}
     COMMAND ${LD65} -C ${ARG_CONFIG} -o ${output} ${object}
-    DEPENDS ${source_abs} ${ARG_CONFIG} ${CMAKE_SOURCE_DIR}/tests/roms/ines.inc ${ARG_DEPENDS}
+    DEPENDS ${source_abs} ${ARG_CONFIG} ${CMAKE_SOURCE_DIR}/tests/roms/ines.inc ${CMAKE_SOURCE_DIR}/tests/roms/nes.inc ${ARG_DEPENDS}
     COMMENT "Assembling cartridge ${name}.nes"
     VERBATIM)
   add_custom_target(cartridge_${name} DEPENDS ${output})

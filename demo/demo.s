@@ -19,18 +19,11 @@
 ; the top two tile rows of the screen hold nothing that changes.
 
 .include "ines.inc"
+.include "nes.inc"
 INES_HEADER 1, 1, $00, $00              ; one 16 KB PRG bank, one 8 KB CHR bank, mapper 0
 
 ; ---------------------------------------------------------------------------------------
 ; Hardware
-PPU_CTRL   = $2000
-PPU_MASK   = $2001
-PPU_STATUS = $2002
-PPU_SCROLL = $2005
-PPU_ADDR   = $2006
-PPU_DATA   = $2007
-OAM_DMA    = $4014
-JOYPAD     = $4016
 
 ; NMI on, sprites from the pattern table at $1000, background from $0000, nametable $2000,
 ; video address steps of 1.
@@ -152,17 +145,7 @@ reset:
     bne @clear_oam
 
     ; Palettes. Every fourth entry is the shared backdrop, so the table repeats it there.
-    bit PPU_STATUS                      ; first write to PPU_ADDR comes next
-    lda #$3F
-    sta PPU_ADDR
-    lda #$00
-    sta PPU_ADDR
-@palette:
-    lda palettes,x
-    sta PPU_DATA
-    inx
-    cpx #32
-    bne @palette
+    LOAD_PALETTES palettes
 
     ; Both nametables blank ($2000-$27FF), attributes zero.
     lda #$20

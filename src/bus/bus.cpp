@@ -8,14 +8,9 @@ void display_update_raise(std::uint8_t* image) {
     if (image[priv::display_update] == 0) image[priv::display_update] = 1;
 }
 
-// ---- Reads -------------------------------------------------------------------------------
-void bus_read(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address) {
-    address &= 0xFFFF;  // never index past the CPU half, whatever a caller hands in
-    if (address < 0x2000) {
-        destination = image[address & 0x07FF];  // 2 KB of RAM, mirrored four times
-    } else if (address >= 0x8000) {
-        destination = image[address];  // PRG
-    } else if (address < 0x4000) {
+// ---- Reads of 0x2000-0x7FFF --------------------------------------------------------------
+void bus_read_registers(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address) {
+    if (address < 0x4000) {
         switch (address) {
         case 0x2002:
         case 0x2004:
@@ -39,14 +34,9 @@ void bus_read(std::uint8_t& destination, std::uint8_t* image, std::uint32_t addr
     }
 }
 
-// ---- Writes ------------------------------------------------------------------------------
-void bus_write(const std::uint8_t& source, std::uint8_t* image, std::uint32_t address) {
-    address &= 0xFFFF;
-    if (address < 0x2000) {
-        image[address & 0x07FF] = source;
-    } else if (address >= 0x8000) {
-        image[address] = source;  // PRG is not protected
-    } else if (address < 0x4000) {
+// ---- Writes of 0x2000-0x7FFF -------------------------------------------------------------
+void bus_write_registers(const std::uint8_t& source, std::uint8_t* image, std::uint32_t address) {
+    if (address < 0x4000) {
         if (address > 0x2007) return;  // register mirrors take no writes
         if (address == 0x2002) {
             image[address] = source;

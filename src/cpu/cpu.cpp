@@ -22,10 +22,10 @@ inline std::uint8_t read_byte(std::uint8_t* image, std::uint32_t address) {
     return value;
 }
 
-// Operand bytes are read just after pc has stepped onto them.
-inline std::uint8_t next_operand_byte(std::uint32_t& pc, std::uint8_t* image) {
-    advance(pc, 1);
-    return read_byte(image, pc);
+// Byte n (1 or 2) of the instruction whose opcode is at `at`. The fetchers read their operand
+// bytes from the opcode address and move pc past the instruction once, at the end.
+inline std::uint8_t operand_byte(std::uint32_t at, std::uint32_t n, std::uint8_t* image) {
+    return read_byte(image, (at + n) & 0xFFFF);
 }
 
 }  // namespace
@@ -45,52 +45,59 @@ std::uint8_t pull(std::uint8_t& sp, std::uint8_t* image) {
 // ---- Operand fetchers ----------------------------------------------------------------------
 
 std::uint8_t fetch_immediate(std::uint32_t& pc, std::uint8_t* image) {
-    const std::uint8_t nn = next_operand_byte(pc, image);
-    advance(pc, 1);
+    const std::uint32_t at = pc;
+    const std::uint8_t nn = operand_byte(at, 1, image);
+    pc = (at + 2) & 0xFFFF;
     return nn;
 }
 
 std::uint32_t address_zero_page(std::uint32_t& pc, std::uint8_t* image) {
-    const std::uint8_t nn = next_operand_byte(pc, image);
-    advance(pc, 1);
+    const std::uint32_t at = pc;
+    const std::uint8_t nn = operand_byte(at, 1, image);
+    pc = (at + 2) & 0xFFFF;
     return nn;
 }
 
 std::uint32_t address_zero_page_indexed(std::uint32_t& pc, std::uint8_t* image, std::uint8_t index) {
-    const std::uint8_t nn = next_operand_byte(pc, image);
-    advance(pc, 1);
+    const std::uint32_t at = pc;
+    const std::uint8_t nn = operand_byte(at, 1, image);
+    pc = (at + 2) & 0xFFFF;
     return (nn + index) & 0xFF;  // stays in page zero
 }
 
 std::uint32_t address_absolute(std::uint32_t& pc, std::uint8_t* image) {
-    const std::uint8_t lo = next_operand_byte(pc, image);
-    const std::uint8_t hi = next_operand_byte(pc, image);
-    advance(pc, 1);
+    const std::uint32_t at = pc;
+    const std::uint8_t lo = operand_byte(at, 1, image);
+    const std::uint8_t hi = operand_byte(at, 2, image);
+    pc = (at + 3) & 0xFFFF;
     return hi * 0x100u + lo;
 }
 
 std::uint32_t address_absolute_indexed(std::uint32_t& pc, std::uint8_t* image, std::uint8_t index) {
-    const std::uint8_t lo = next_operand_byte(pc, image);
-    const std::uint8_t hi = next_operand_byte(pc, image);
-    advance(pc, 1);
+    const std::uint32_t at = pc;
+    const std::uint8_t lo = operand_byte(at, 1, image);
+    const std::uint8_t hi = operand_byte(at, 2, image);
+    pc = (at + 3) & 0xFFFF;
     return (hi * 0x100u + lo + index) & 0xFFFF;
 }
 
 // The pointer's high byte comes from z + 1 without wrapping: a pointer at 0x00FF takes its
 // high byte from 0x0100.
 std::uint32_t address_indexed_indirect(std::uint32_t& pc, std::uint8_t* image, std::uint8_t x) {
-    const std::uint32_t z = (next_operand_byte(pc, image) + x) & 0xFF;
+    const std::uint32_t at = pc;
+    const std::uint32_t z = (operand_byte(at, 1, image) + x) & 0xFF;
     const std::uint8_t lo = read_byte(image, z);
     const std::uint8_t hi = read_byte(image, z + 1);
-    advance(pc, 1);
+    pc = (at + 2) & 0xFFFF;
     return hi * 0x100u + lo;
 }
 
 std::uint32_t address_indirect_indexed(std::uint32_t& pc, std::uint8_t* image, std::uint8_t y) {
-    const std::uint32_t nn = next_operand_byte(pc, image);
+    const std::uint32_t at = pc;
+    const std::uint32_t nn = operand_byte(at, 1, image);
     const std::uint8_t lo = read_byte(image, nn);
     const std::uint8_t hi = read_byte(image, nn + 1);
-    advance(pc, 1);
+    pc = (at + 2) & 0xFFFF;
     return (hi * 0x100u + lo + y) & 0xFFFF;
 }
 
@@ -117,7 +124,7 @@ enum class Mode { Imm, Zp, ZpX, ZpY, Abs, AbsX, AbsY, IzX, IzY };
 using enum Mode;
 
 template <Mode M>
-std::uint32_t effective_address(Cpu& c) {
+[[gnu::always_inline]] inline std::uint32_t effective_address(Cpu& c) {
     if constexpr (M == Zp) return address_zero_page(c.r.pc, c.image);
     if constexpr (M == ZpX) return address_zero_page_indexed(c.r.pc, c.image, c.r.x);
     if constexpr (M == ZpY) return address_zero_page_indexed(c.r.pc, c.image, c.r.y);
@@ -130,7 +137,7 @@ std::uint32_t effective_address(Cpu& c) {
 
 // The value operand m: the immediate byte or one bus read at the effective address.
 template <Mode M>
-std::uint8_t read_operand(Cpu& c) {
+[[gnu::always_inline]] inline std::uint8_t read_operand(Cpu& c) {
     if constexpr (M == Imm) {
         return fetch_immediate(c.r.pc, c.image);
     } else {
@@ -266,13 +273,17 @@ void brk(Cpu& c) {
     advance(c.r.pc, 2);
 }
 
-void unimplemented(Cpu& c) {
+// Out of line and given plain values, so that the dispatch keeps nothing in memory for it.
+[[gnu::cold, gnu::noinline]] void abort_unimplemented(SharedWord& quit, std::uint8_t opcode,
+                                                      std::uint32_t pc) {
     std::printf("This OPCODE (%p) is not implemented yet or is invalid.\n",
-                reinterpret_cast<void*>(static_cast<std::uintptr_t>(c.opcode)));
-    std::printf("PC was pointing: %p\n\n", reinterpret_cast<void*>(static_cast<std::uintptr_t>(c.r.pc)));
+                reinterpret_cast<void*>(static_cast<std::uintptr_t>(opcode)));
+    std::printf("PC was pointing: %p\n\n", reinterpret_cast<void*>(static_cast<std::uintptr_t>(pc)));
     std::puts("                     ***EXECUTION ABORTED***\n");
-    c.quit.set(1);
+    quit.set(1);
 }
+
+void unimplemented(Cpu& c) { abort_unimplemented(c.quit, c.opcode, c.r.pc); }
 
 // ---- Logic, arithmetic, compares, BIT ------------------------------------------------------
 
@@ -477,8 +488,10 @@ constexpr Body opcode_table[256] = {
     QUENRIK_CASE(h + 0x8) QUENRIK_CASE(h + 0x9) QUENRIK_CASE(h + 0xA) QUENRIK_CASE(h + 0xB)         \
     QUENRIK_CASE(h + 0xC) QUENRIK_CASE(h + 0xD) QUENRIK_CASE(h + 0xE) QUENRIK_CASE(h + 0xF)
 
-void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers, std::uint8_t* image,
-                 std::uint32_t& interrupt_cause) {
+// Flattened: every instruction body, its operand fetch and the bus fast path are inlined into
+// the one switch, so an instruction costs no call beyond this one.
+[[gnu::flatten]] void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
+                                  std::uint8_t* image, std::uint32_t& interrupt_cause) {
     Cpu c{registers, image, interrupt_cause, quit, opcode};
     switch (opcode) {
         QUENRIK_CASES16(0x00) QUENRIK_CASES16(0x10) QUENRIK_CASES16(0x20) QUENRIK_CASES16(0x30)
@@ -506,9 +519,9 @@ inline void push_pc(std::uint32_t pc, std::uint8_t& sp, std::uint8_t* image) {
 
 // At most one entry per call, reset first; a request that loses waits for a later step.
 // The I flag is set on every entry but never holds an interrupt back.
-void cpu_service_interrupts(SharedWord& reset_request, std::uint32_t& nmi_request,
-                            std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,
-                            std::uint8_t& p, std::uint8_t* image) {
+void cpu_enter_interrupt(SharedWord& reset_request, std::uint32_t& nmi_request,
+                         std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,
+                         std::uint8_t& p, std::uint8_t* image) {
     if (reset_request.get() == 1) {
         pc = read_vector(image, reset_vector);
         flag_set(flag::I, 1, p);

@@ -22,7 +22,16 @@ std::uint32_t address_indirect_indexed(std::uint32_t& pc, std::uint8_t* image, s
 void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
                  std::uint8_t* image, std::uint32_t& interrupt_cause);
 
-// Enters at most one of reset, NMI, IRQ/BRK.
-void cpu_service_interrupts(SharedWord& reset_request, std::uint32_t& nmi_request,
-                            std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,
-                            std::uint8_t& p, std::uint8_t* image);
+// The entry itself, once a request is pending: reset first, then NMI, then IRQ/BRK.
+void cpu_enter_interrupt(SharedWord& reset_request, std::uint32_t& nmi_request,
+                         std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,
+                         std::uint8_t& p, std::uint8_t* image);
+
+// Enters at most one of reset, NMI, IRQ/BRK. Called after every instruction, and nearly
+// always with nothing pending: that test is inline.
+inline void cpu_service_interrupts(SharedWord& reset_request, std::uint32_t& nmi_request,
+                                   std::uint32_t& interrupt_cause, std::uint32_t& pc,
+                                   std::uint8_t& sp, std::uint8_t& p, std::uint8_t* image) {
+    if (reset_request.get() == 1 || nmi_request == 1 || interrupt_cause == 1 || interrupt_cause == 2)
+        [[unlikely]] cpu_enter_interrupt(reset_request, nmi_request, interrupt_cause, pc, sp, p, image);
+}

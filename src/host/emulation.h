@@ -12,3 +12,18 @@ struct EmulationContext {
 
 // Thread body for SDL_CreateThread; data is an EmulationContext. Returns 0.
 int emulation_thread(void* data);
+
+// The two steps of the thread's start around the frame-skip measurement: the frame-update flag
+// (1 in fast mode, else 0xFF) before it, the program counter from the reset vector after it.
+void display_update_start(RunState& state, std::uint8_t* image);
+void load_reset_vector(RunState& state, const std::uint8_t* image);
+
+// Both, for runs without the measurement.
+void emulation_prepare(RunState& state, std::uint8_t* image);
+
+// The thread's loop: one pass per instruction until quit is 1, or until pass_limit passes have
+// run (the thread gives no limit; the benchmark runs a fixed number of frames, 8228 passes each).
+// start_ticks is the clock at the start of the run, for the evaluation stop.
+constexpr std::uint64_t no_pass_limit = ~std::uint64_t{0};
+void emulation_run(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
+                   std::uint64_t pass_limit);

@@ -4,24 +4,6 @@
 
 namespace {
 
-// ---- PPU address folding -----------------------------------------------------------------
-std::uint32_t fold_ppu_address(std::uint16_t address, std::uint32_t mirroring) {
-    std::uint32_t a = address & 0x3FFFu;
-    if (a >= 0x3000 && a <= 0x3EFF) a -= 0x1000;
-    if (a >= 0x2000 && a <= 0x2FFF) {
-        if (mirroring == 1) {
-            if (a >= 0x2800) a -= 0x0800;
-        } else if (a >= 0x2C00) {
-            a -= 0x0800;
-        } else if (a >= 0x2400) {
-            a -= 0x0400;
-        }
-    } else if (a >= 0x3F00 && a <= 0x3F1F && (a & 3u) == 0) {
-        a = 0x3F00;  // every multiple of 4 is the one backdrop byte
-    }
-    return ppu_space + a;
-}
-
 // ---- Latched 16-bit addresses ------------------------------------------------------------
 std::uint32_t vram_address(const std::uint8_t* image) {
     return image[priv::vram_addr_hi] * 256u + image[priv::vram_addr_lo];
@@ -51,17 +33,6 @@ void advance_sprite_address(std::uint8_t* image) {
 }
 
 }  // namespace
-
-// ---- Video memory ------------------------------------------------------------------------
-void vram_read(std::uint8_t& destination, const std::uint8_t* image, std::uint16_t address,
-               std::uint32_t mirroring) {
-    destination = image[fold_ppu_address(address, mirroring)];
-}
-
-void vram_write(const std::uint8_t& source, std::uint8_t* image, std::uint16_t address,
-                std::uint32_t mirroring) {
-    image[fold_ppu_address(address, mirroring)] = source;
-}
 
 // ---- Register reads ----------------------------------------------------------------------
 void ppu_register_read(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address) {
@@ -136,31 +107,3 @@ void ppu_register_write(const std::uint8_t& source, std::uint8_t* image, std::ui
         break;
     }
 }
-
-// ---- Control, mask and status bits -------------------------------------------------------
-std::uint8_t nmi_enabled(const std::uint8_t* image) { return flag_get(7, image[ppu_control]); }
-
-std::uint32_t vram_increment(const std::uint8_t* image) {
-    return flag_get(2, image[ppu_control]) * 31u + 1u;
-}
-
-std::uint32_t sprite_pattern_base(const std::uint8_t* image) {
-    return flag_get(3, image[ppu_control]) * 0x1000u;
-}
-
-std::uint32_t background_pattern_base(const std::uint8_t* image) {
-    return flag_get(4, image[ppu_control]) * 0x1000u;
-}
-
-std::uint32_t nametable_base(const std::uint8_t* image) {
-    const std::uint8_t control = image[ppu_control];
-    return 0x2000u + (flag_get(0, control) + flag_get(1, control) * 2u) * 0x400u;
-}
-
-std::uint8_t show_background(const std::uint8_t* image) { return flag_get(3, image[ppu_mask]); }
-
-std::uint8_t show_sprites(const std::uint8_t* image) { return flag_get(4, image[ppu_mask]); }
-
-void set_vblank(std::uint8_t* image, std::uint32_t value) { flag_set(7, value, image[ppu_status]); }
-
-void set_sprite0_hit(std::uint8_t* image, std::uint32_t value) { flag_set(6, value, image[ppu_status]); }

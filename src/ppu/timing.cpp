@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::uint32_t line_step = 136;        // 34 instructions of 4 units
 constexpr std::uint32_t vertical_blank_step = 241;
 
 // A frame is drawn when the game changed something (always, outside fast mode) and the frame
@@ -19,14 +18,9 @@ inline bool frame_is_drawn(std::uint8_t display_update, std::uint32_t frame_coun
 
 }  // namespace
 
-void ppu_tick(std::uint8_t* image, SDL_Surface* surface, std::uint32_t& line_cycles,
-              std::uint32_t& nmi_request, std::uint32_t& frame_count, std::uint32_t& frame_skip,
-              std::uint32_t& scanline, std::uint32_t& mirroring) {
-    // The sprite-0 flag rises once the line has run up to the moment the renderer computed.
-    const std::uint8_t hit_cycle = image[priv::sprite0_hit_cycle];
-    if (hit_cycle > 4 && line_cycles >= hit_cycle) set_sprite0_hit(image, 1);
-
-    if (line_cycles != line_step) return;
+void ppu_line_step(std::uint8_t* image, SDL_Surface* surface, std::uint32_t& line_cycles,
+                   std::uint32_t& nmi_request, std::uint32_t& frame_count, std::uint32_t& frame_skip,
+                   std::uint32_t& scanline, std::uint32_t& mirroring) {
     line_cycles = 0;
 
     std::uint8_t& display_update = image[priv::display_update];

@@ -17,15 +17,9 @@
 ; of the boxes straight away, well before the picture reaches their rows, then reads the pad.
 
 .include "ines.inc"
+.include "nes.inc"
 INES_HEADER 1, 1, $00, $00
 
-PPU_CTRL   = $2000
-PPU_MASK   = $2001
-PPU_STATUS = $2002
-PPU_SCROLL = $2005
-PPU_ADDR   = $2006
-PPU_DATA   = $2007
-JOYPAD     = $4016
 
 buttons      = $10
 frame_count  = $11
@@ -52,17 +46,7 @@ reset:
     inx
     bne @clear_zp
 
-    bit PPU_STATUS
-    lda #$3F
-    sta PPU_ADDR
-    lda #$00
-    sta PPU_ADDR
-@palette:
-    lda palettes,x
-    sta PPU_DATA
-    inx
-    cpx #32
-    bne @palette
+    LOAD_PALETTES palettes
 
     ; Nametable $2000 blank, attributes 0.
     lda #$20

@@ -18,15 +18,9 @@
 ; Sprites (pattern table $0000): see sprite_table below.
 
 .include "ines.inc"
+.include "nes.inc"
 INES_HEADER 1, 1, $00, $00
 
-PPU_CTRL   = $2000
-PPU_MASK   = $2001
-PPU_STATUS = $2002
-PPU_SCROLL = $2005
-PPU_ADDR   = $2006
-PPU_DATA   = $2007
-OAM_DMA    = $4014
 
 .segment "CODE"
 reset:
@@ -55,18 +49,8 @@ reset:
     sta OAM_DMA                         ; 256 instructions; done long before the picture is on
 
     ; Palettes (every fourth entry is the shared backdrop).
-    bit PPU_STATUS
-    lda #$3F
-    sta PPU_ADDR
-    lda #$00
-    sta PPU_ADDR
     ldx #0
-@palette:
-    lda palettes,x
-    sta PPU_DATA
-    inx
-    cpx #32
-    bne @palette
+    LOAD_PALETTES palettes
 
     ; Nametable $2000: rows 0-15 of tile bands, rows 16-29 blank, then the attributes.
     lda #$20
