@@ -1,0 +1,36 @@
+// What both fuzz targets share: a machine, a run state and a screen to draw into.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/machine.h"
+
+namespace fuzz {
+
+inline MachineImage image;
+inline RunState state;
+
+// A 320x240 16-bit software screen from SDL's dummy driver, and standard output silenced: the
+// emulator's messages would only slow the runs down.
+inline SDL_Surface* open_screen() {
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) std::abort();
+    SDL_Surface* screen = SDL_SetVideoMode(320, 240, 16, SDL_SWSURFACE);
+    if (screen == nullptr) std::abort();
+    return screen;
+}
+
+// The state start-up and the thread's start leave: everything at its initial value, the
+// screen attached, every frame drawn.
+inline void start_run(SDL_Surface* screen) {
+    run_state_reset(state);
+    machine_image_clear(image);
+    state.surface = screen;
+    state.frame_skip = 1;
+}
+
+}  // namespace fuzz
