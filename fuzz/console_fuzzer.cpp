@@ -12,16 +12,20 @@ namespace {
 // Commands such as "e -1" run on for billions of instructions; a run stops here instead.
 constexpr std::uint64_t instruction_limit = 4096;
 
+// Globals of their own (not inline ones shared through a header), so that AddressSanitizer
+// puts its guard zones around the image.
+MachineImage image;
+RunState state;
 SDL_Surface* screen = nullptr;
 
 // INX / JMP $8000 with every vector on it: pc moves, so breakpoints and counts have something
 // to meet, and "w" commands may patch it into anything else.
 void place_program() {
     const std::uint8_t program[] = {0xE8, 0x4C, 0x00, 0x80};
-    for (std::uint32_t i = 0; i < sizeof program; ++i) fuzz::image[0x8000 + i] = program[i];
+    for (std::uint32_t i = 0; i < sizeof program; ++i) image[0x8000 + i] = program[i];
     for (std::uint32_t vector = nmi_vector; vector < 0x10000; vector += 2) {
-        fuzz::image[vector] = 0x00;
-        fuzz::image[vector + 1] = 0x80;
+        image[vector] = 0x00;
+        image[vector + 1] = 0x80;
     }
 }
 
@@ -33,8 +37,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using fuzz::image;
-    using fuzz::state;
     // fmemopen wants at least one byte; no input at all is the same as an empty file.
     std::FILE* input = size > 0 ? fmemopen(const_cast<std::uint8_t*>(data), size, "r")
                                 : std::fopen("/dev/null", "r");
@@ -42,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* const terminal = stdin;
     stdin = input;
 
-    fuzz::start_run(screen);
+    fuzz::start_run(state, image, screen);
     place_program();
     state.trace_mode = 1;
     emulation_prepare(state, image);

@@ -1,4 +1,4 @@
-// What both fuzz targets share: a machine, a run state and a screen to draw into.
+// What both fuzz targets share: a screen to draw into and the start of a run.
 #pragma once
 
 #include <SDL.h>
@@ -9,9 +9,6 @@
 #include "core/machine.h"
 
 namespace fuzz {
-
-inline MachineImage image;
-inline RunState state;
 
 // A 320x240 16-bit software screen from SDL's dummy driver, and standard output silenced: the
 // emulator's messages would only slow the runs down.
@@ -26,7 +23,7 @@ inline SDL_Surface* open_screen() {
 
 // The state start-up and the thread's start leave: everything at its initial value, the
 // screen attached, every frame drawn.
-inline void start_run(SDL_Surface* screen) {
+inline void start_run(RunState& state, std::uint8_t* image, SDL_Surface* screen) {
     run_state_reset(state);
     machine_image_clear(image);
     state.surface = screen;

@@ -13,6 +13,10 @@ namespace {
 
 constexpr std::uint64_t instruction_limit = 5000;  // about 150 scanlines, every one drawn
 
+// Globals of their own (not inline ones shared through a header), so that AddressSanitizer
+// puts its guard zones around the image.
+MachineImage image;
+RunState state;
 SDL_Surface* screen = nullptr;
 
 // The loader ends the process on a file it refuses; those files are told apart here, so that a
@@ -33,13 +37,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using fuzz::image;
-    using fuzz::state;
     if (!loader_takes(data, size)) return -1;  // not worth keeping in the corpus
     std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
     if (file == nullptr) std::abort();
 
-    fuzz::start_run(screen);
+    fuzz::start_run(state, image, screen);
     load_ines(file, image, state.mirroring, state.mapper);
     std::fclose(file);
     image[priv::mirroring] = static_cast<std::uint8_t>(state.mirroring);
