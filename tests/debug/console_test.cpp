@@ -112,15 +112,7 @@ std::string console_at_rest(Session& session, const std::string& input) {
     return out.substr(state_block.size());
 }
 
-const std::string help =
-    "\nQuenrik's Debugger Help\n"
-    "\n   e <num_instrucions>: Execute n instructions\n"
-    "   h: Help\n"
-    "   p <breakpoint>: Set a breakpoint\n"
-    "   q: Quit\n"
-    "   s <number>: Prints sprite's information\n"
-    "   v <dir_org>: View memory\n"
-    "   w <dir> <value>: Writes val at dir\n\n";
+const std::string& help = debugger_help_text;
 
 }  // namespace
 

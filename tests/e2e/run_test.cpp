@@ -98,15 +98,7 @@ TEST(TraceRun, EveryCommandOnTheMinimalCartridge) {
                                              "q and the rest is not read\n"
                                              "v 0\n",
                                              {}, 20);
-    const std::string help =
-        "\nQuenrik's Debugger Help\n"
-        "\n   e <num_instrucions>: Execute n instructions\n"
-        "   h: Help\n"
-        "   p <breakpoint>: Set a breakpoint\n"
-        "   q: Quit\n"
-        "   s <number>: Prints sprite's information\n"
-        "   v <dir_org>: View memory\n"
-        "   w <dir> <value>: Writes val at dir\n\n";
+    const std::string& help = debugger_help_text;
     const std::string ram_dump =
         dump(0x300, [](std::uint32_t address) { return address == 0x300 ? 0x7F : power_on_ram(address); });
     // The first tick draws line 0 before the first instruction; line 1 follows at instruction 35.

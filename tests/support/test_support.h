@@ -50,3 +50,14 @@ struct TestMachine {
     std::uint8_t* image() { return bytes.data(); }
     TestMachine() { machine_image_clear(bytes.data()); }
 };
+
+// What the debugger's h command prints: eight lines through puts.
+inline const std::string debugger_help_text =
+    "\nQuenrik's Debugger Help\n"
+    "\n   e <num_instrucions>: Execute n instructions\n"
+    "   h: Help\n"
+    "   p <breakpoint>: Set a breakpoint\n"
+    "   q: Quit\n"
+    "   s <number>: Prints sprite's information\n"
+    "   v <dir_org>: View memory\n"
+    "   w <dir> <value>: Writes val at dir\n\n";
