@@ -76,7 +76,7 @@ void load_ines(std::FILE* file, std::uint8_t* image, std::uint32_t& mirroring, s
     else
         std::puts("Horizontal mirroring detected!!!");
     std::printf("Mapper #%i detected\n\n", static_cast<int>(mapper));
-    const std::uintptr_t reset = image[reset_vector + 1] * 256u + image[reset_vector];
+    const std::uintptr_t reset = read_vector(image, reset_vector);
     std::printf("PC initialized at %p\n\n", reinterpret_cast<void*>(reset));
 
     // Power-on RAM: 00 00 00 00 FF FF FF FF repeating.

@@ -50,6 +50,11 @@ constexpr std::uint32_t nmi_vector = 0xFFFA;
 constexpr std::uint32_t reset_vector = 0xFFFC;
 constexpr std::uint32_t irq_vector = 0xFFFE;
 
+// The address a vector holds, read straight from the image (never through the bus).
+inline std::uint32_t read_vector(const std::uint8_t* image, std::uint32_t vector) {
+    return image[vector + 1] * 0x100u + image[vector];
+}
+
 // ---- Shared bit operations ---------------------------------------------------------------
 // Bit n of byte (0 or 1); any n above 7 gives the byte unchanged.
 inline std::uint8_t flag_get(std::uint32_t n, std::uint8_t byte) {

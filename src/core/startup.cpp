@@ -91,8 +91,7 @@ int quenrik_main(int argc, char** argv, RunState& state, std::uint8_t* image) {
     state.surface = video_open(full_screen);
     SDL_Delay(500);
 
-    static EmulationContext context;
-    context = EmulationContext{&state, image};
+    static EmulationContext context{&state, image};
     SDL_Thread* thread = SDL_CreateThread(emulation_thread, &context);
     if (thread == nullptr) {
         std::printf("Unable to start the emulation thread: %s\n", SDL_GetError());

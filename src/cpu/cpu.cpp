@@ -234,11 +234,15 @@ void jmp_indirect(Cpu& c) {
     c.r.pc = hi * 0x100u + lo;
 }
 
+// High byte first, as JSR and interrupt entry store a return address.
+inline void push_pc(std::uint32_t pc, std::uint8_t& sp, std::uint8_t* image) {
+    push(static_cast<std::uint8_t>(pc >> 8), sp, image);
+    push(static_cast<std::uint8_t>(pc), sp, image);
+}
+
 // Pushes the address of its own last byte before reading the target.
 void jsr(Cpu& c) {
-    const std::uint32_t last_byte = (c.r.pc + 2) & 0xFFFF;
-    push(static_cast<std::uint8_t>(last_byte >> 8), c.r.sp, c.image);
-    push(static_cast<std::uint8_t>(last_byte), c.r.sp, c.image);
+    push_pc((c.r.pc + 2) & 0xFFFF, c.r.sp, c.image);
     c.r.pc = address_absolute(c.r.pc, c.image);
 }
 
@@ -503,19 +507,6 @@ constexpr Body opcode_table[256] = {
 
 #undef QUENRIK_CASES16
 #undef QUENRIK_CASE
-
-namespace {
-
-inline std::uint32_t read_vector(const std::uint8_t* image, std::uint32_t vector) {
-    return image[vector + 1] * 0x100u + image[vector];
-}
-
-inline void push_pc(std::uint32_t pc, std::uint8_t& sp, std::uint8_t* image) {
-    push(static_cast<std::uint8_t>(pc >> 8), sp, image);
-    push(static_cast<std::uint8_t>(pc), sp, image);
-}
-
-}  // namespace
 
 // At most one entry per call, reset first; a request that loses waits for a later step.
 // The I flag is set on every entry but never holds an interrupt back.

@@ -31,7 +31,7 @@ void display_update_start(RunState& state, std::uint8_t* image) {
 }
 
 void load_reset_vector(RunState& state, const std::uint8_t* image) {
-    state.registers.pc = image[reset_vector + 1] * 256u + image[reset_vector];
+    state.registers.pc = read_vector(image, reset_vector);
 }
 
 void emulation_prepare(RunState& state, std::uint8_t* image) {
