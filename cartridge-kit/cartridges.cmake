@@ -1,4 +1,6 @@
 # Cartridges of our own, written in 6502 assembly and assembled with ca65/ld65.
+# The kit every cartridge of the project is built with: this file, ines.inc, nes.inc, nrom16.cfg.
+set(CARTRIDGE_KIT ${CMAKE_CURRENT_LIST_DIR})
 find_program(CA65 ca65 REQUIRED)
 find_program(LD65 ld65 REQUIRED)
 
@@ -7,12 +9,12 @@ file(MAKE_DIRECTORY ${CARTRIDGE_DIR})
 add_custom_target(cartridges ALL)
 
 # add_cartridge(<name> <source.s> [CONFIG <linker.cfg>] [DEPENDS <included files>...])
-# Produces ${CARTRIDGE_DIR}/<name>.nes; the header comes from the source (see tests/roms/ines.inc).
+# Produces ${CARTRIDGE_DIR}/<name>.nes; the header comes from the source (see ines.inc beside this file).
 # DEPENDS lists the files the source includes, so that editing them reassembles it.
 function(add_cartridge name source)
   cmake_parse_arguments(ARG "" "CONFIG" "DEPENDS" ${ARGN})
   if(NOT ARG_CONFIG)
-    set(ARG_CONFIG ${CMAKE_SOURCE_DIR}/tests/roms/nrom16.cfg)
+    set(ARG_CONFIG ${CARTRIDGE_KIT}/nrom16.cfg)
   endif()
   get_filename_component(source_abs ${source} ABSOLUTE)
   get_filename_component(source_dir ${source_abs} DIRECTORY)
@@ -20,9 +22,9 @@ function(add_cartridge name source)
   set(output ${CARTRIDGE_DIR}/${name}.nes)
   add_custom_command(
     OUTPUT ${output}
-    COMMAND ${CA65} -I ${source_dir} -I ${CMAKE_SOURCE_DIR}/tests/roms -o ${object} ${source_abs}
+    COMMAND ${CA65} -I ${source_dir} -I ${CARTRIDGE_KIT} -o ${object} ${source_abs}
     COMMAND ${LD65} -C ${ARG_CONFIG} -o ${output} ${object}
-    DEPENDS ${source_abs} ${ARG_CONFIG} ${CMAKE_SOURCE_DIR}/tests/roms/ines.inc ${CMAKE_SOURCE_DIR}/tests/roms/nes.inc ${ARG_DEPENDS}
+    DEPENDS ${source_abs} ${ARG_CONFIG} ${CARTRIDGE_KIT}/ines.inc ${CARTRIDGE_KIT}/nes.inc ${ARG_DEPENDS}
     COMMENT "Assembling cartridge ${name}.nes"
     VERBATIM)
   add_custom_target(cartridge_${name} DEPENDS ${output})
