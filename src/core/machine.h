@@ -105,7 +105,7 @@ struct RunState {
     std::uint32_t interrupt_cause = 0;  // 0 none, 1 IRQ, 2 BRK
     CpuRegisters registers;
     std::uint8_t opcode = 0;
-    std::uint32_t cycle_count = 0;
+    std::uint64_t cycle_count = 0;  // 4 per instruction; 64 bits, so no run is long enough to wrap it
     std::uint32_t line_cycles = 136;
     std::uint32_t scanline = 0;
     std::uint32_t frame_count = 0;

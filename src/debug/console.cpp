@@ -114,7 +114,7 @@ void dump_memory(const std::uint8_t* image, std::uint32_t start) {
 // ---- The console -------------------------------------------------------------------------
 void debugger_console(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
                       std::uint8_t* image, std::uint32_t& interrupt_cause, DebuggerState& debugger,
-                      std::uint32_t cycle_count, std::uint8_t scanline) {
+                      std::uint64_t cycle_count, std::uint8_t scanline) {
     (void)interrupt_cause;
     const StopDecision decision = debugger_should_stop(debugger, registers.pc);
     if (decision.print_state) print_machine_state(cycle_count, scanline, registers, opcode, image);

@@ -14,7 +14,7 @@ StopDecision debugger_should_stop(DebuggerState& debugger, std::uint32_t pc);
 
 void debugger_console(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
                       std::uint8_t* image, std::uint32_t& interrupt_cause, DebuggerState& debugger,
-                      std::uint32_t cycle_count, std::uint8_t scanline);
+                      std::uint64_t cycle_count, std::uint8_t scanline);
 
 // Prints 8 lines of 16 image bytes from offset start.
 void dump_memory(const std::uint8_t* image, std::uint32_t start);

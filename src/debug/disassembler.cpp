@@ -125,10 +125,10 @@ void trace_print_instruction(std::uint8_t opcode, std::uint32_t pc, std::uint8_t
 }
 
 // ---- The state block ---------------------------------------------------------------------
-void print_machine_state(std::uint32_t cycle_count, std::uint8_t scanline,
+void print_machine_state(std::uint64_t cycle_count, std::uint8_t scanline,
                          const CpuRegisters& registers, std::uint8_t opcode, std::uint8_t* image) {
     std::puts("---------------------------------------------------------------------------");
-    std::printf("N\xBA" " Inst: %i\n", static_cast<int>(cycle_count / 4));
+    std::printf("N\xBA" " Inst: %llu\n", static_cast<unsigned long long>(cycle_count / 4));
     std::printf("Drawing scanline n\xBA" ": %i\n", static_cast<int>(scanline));
     std::printf(" PC: %p", as_pointer(registers.pc));
     std::printf("   SR: %p", as_pointer(registers.p));

@@ -8,5 +8,5 @@
 // Prints the text of the instruction just executed, reading its operand backwards from pc.
 void trace_print_instruction(std::uint8_t opcode, std::uint32_t pc, std::uint8_t* image);
 
-void print_machine_state(std::uint32_t cycle_count, std::uint8_t scanline,
+void print_machine_state(std::uint64_t cycle_count, std::uint8_t scanline,
                          const CpuRegisters& registers, std::uint8_t opcode, std::uint8_t* image);

@@ -66,8 +66,8 @@ void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
             // The clock is read only once every 10000 instructions.
             if ((state.cycle_count / 4) % 10000 == 0 && SDL_GetTicks() - start_ticks > 5000) {
                 state.quit.set(1);
-                std::printf("Inst/sec: %i (375K in a real NES)\n\n",
-                            static_cast<int>(state.cycle_count / 20));
+                std::printf("Inst/sec: %llu (375K in a real NES)\n\n",
+                            static_cast<unsigned long long>(state.cycle_count / 20));
             }
         }
         if (image[priv::dma_active] == 1) [[unlikely]]
@@ -108,7 +108,11 @@ int emulation_thread(void* data) {
     const std::uint32_t start_ticks = SDL_GetTicks();
     emulation_run(state, image, start_ticks, no_pass_limit);
 
-    std::printf("%i Instrucion were executed\n", static_cast<int>(state.cycle_count / 4));
-    std::printf("fps: %i\n", static_cast<int>(state.frame_count / 5));
+    print_run_statistics(state.cycle_count, state.frame_count);
     return 0;
+}
+
+void print_run_statistics(std::uint64_t cycle_count, std::uint32_t frame_count) {
+    std::printf("%llu Instrucion were executed\n", static_cast<unsigned long long>(cycle_count / 4));
+    std::printf("fps: %i\n", static_cast<int>(frame_count / 5));
 }

@@ -18,6 +18,10 @@ int emulation_thread(void* data);
 void display_update_start(RunState& state, std::uint8_t* image);
 void load_reset_vector(RunState& state, const std::uint8_t* image);
 
+// The two lines printed when the run has ended: the instructions executed (a true count, however
+// long the run) and the frames divided by the five seconds of an evaluation run.
+void print_run_statistics(std::uint64_t cycle_count, std::uint32_t frame_count);
+
 // Both, for runs without the measurement.
 void emulation_prepare(RunState& state, std::uint8_t* image);
 

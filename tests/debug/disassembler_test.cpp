@@ -175,6 +175,16 @@ TEST(MachineState, BlockLayoutByteForByte) {
     EXPECT_EQ(out, expected);
 }
 
+TEST(MachineState, InstructionCountIsTrueBeyondThirtyTwoBits) {
+    TestMachine machine;
+    CpuRegisters registers;
+    for (const std::uint64_t instructions : {1ull << 30, 3000000000ull, 1ull << 40}) {
+        const std::string out = capture_stdout(
+            [&] { print_machine_state(4 * instructions, 0, registers, 0xEA, machine.image()); });
+        EXPECT_NE(out.find("N\xBA" " Inst: " + std::to_string(instructions) + "\n"), std::string::npos);
+    }
+}
+
 TEST(MachineState, InstructionCountIsCycleCountOverFour) {
     TestMachine machine;
     CpuRegisters registers;

@@ -101,4 +101,39 @@ TEST_F(EmulationRun, EvaluationStopComesAtTheFirstMultipleOf10000Instructions) {
     EXPECT_EQ(state.quit.get(), 0u);
 }
 
+// The instruction count has 64 bits: past 2^30 instructions (where a 32-bit count of 4 per
+// instruction wrapped) the evaluation stop still falls on true multiples of 10000, and every
+// figure printed from the count is the true one.
+TEST_F(EmulationRun, InstructionCountsPastTwoToThe30StayTrue) {
+    load_program({0x4C, 0x00, 0x80});
+    const struct {
+        std::uint64_t instructions_before;  // when the run starts
+        std::uint64_t passes;
+        std::string printed;  // by the evaluation stop; empty: no stop within the passes
+        std::uint64_t instructions_after;
+    } cases[] = {
+        // 2^30 is no multiple of 10000: the run goes through it without a stop.
+        {(1ull << 30) - 2, 4, "", (1ull << 30) + 2},
+        {1073749999, 10, "Inst/sec: 214750000 (375K in a real NES)\n\n", 1073750000},
+        // An Inst/sec figure above 2^31, which a signed 32-bit conversion turned negative.
+        {11999999999, 10, "Inst/sec: 2400000000 (375K in a real NES)\n\n", 12000000000},
+    };
+    for (const auto& run_case : cases) {
+        run_state_reset(state);
+        state.surface = SDL_GetVideoSurface();
+        state.frame_skip = 1;
+        state.evaluation_mode = 1;
+        emulation_prepare(state, image);
+        state.cycle_count = 4 * run_case.instructions_before;
+        const std::uint32_t long_ago = SDL_GetTicks() - 6000;
+        const std::string out =
+            capture_stdout([&] { emulation_run(state, image, long_ago, run_case.passes); });
+        EXPECT_EQ(out, run_case.printed) << run_case.instructions_before;
+        EXPECT_EQ(state.cycle_count, 4 * run_case.instructions_after);
+        EXPECT_EQ(state.quit.get(), run_case.printed.empty() ? 0u : 1u);
+        EXPECT_EQ(capture_stdout([&] { print_run_statistics(state.cycle_count, 60); }),
+                  std::to_string(run_case.instructions_after) + " Instrucion were executed\nfps: 12\n");
+    }
+}
+
 }  // namespace
