@@ -110,7 +110,17 @@ struct Cpu {
     std::uint32_t& interrupt_cause;
     SharedWord& quit;
     std::uint8_t opcode;
+    // Set when the instruction writes memory, stops the run, raises BRK or reads anything but RAM,
+    // PRG and 0x2002. Only cpu_execute_watched hands it out; elsewhere it is never read and the
+    // compiler drops it.
+    bool effects = false;
 };
+
+inline void note_read(Cpu& c, std::uint32_t address) {
+    if (!(address < 0x2000 || address >= 0x8000 || address == 0x2002)) c.effects = true;
+}
+
+inline void note_effect(Cpu& c) { c.effects = true; }
 
 using Body = void (*)(Cpu&);
 using Register = std::uint8_t CpuRegisters::*;
@@ -142,6 +152,7 @@ template <Mode M>
         return fetch_immediate(c.r.pc, c.image);
     } else {
         const std::uint32_t address = effective_address<M>(c);
+        note_read(c, address);
         return read_byte(c.image, address);
     }
 }
@@ -161,6 +172,7 @@ void load(Cpu& c) {
         c.r.*R = fetch_immediate(c.r.pc, c.image);
     } else {
         const std::uint32_t address = effective_address<M>(c);
+        note_read(c, address);
         bus_read(c.r.*R, c.image, address);
     }
     set_zn(c.r.p, c.r.*R);
@@ -169,6 +181,7 @@ void load(Cpu& c) {
 template <Register R, Mode M>
 void store(Cpu& c) {
     const std::uint32_t address = effective_address<M>(c);
+    note_effect(c);
     bus_write(c.r.*R, c.image, address);
 }
 
@@ -187,11 +200,13 @@ void txs(Cpu& c) {
 // ---- Stack instructions --------------------------------------------------------------------
 
 void pha(Cpu& c) {
+    note_effect(c);
     push(c.r.a, c.r.sp, c.image);
     advance(c.r.pc, 1);
 }
 
 void php(Cpu& c) {
+    note_effect(c);
     push(c.r.p | 0x30, c.r.sp, c.image);
     advance(c.r.pc, 1);
 }
@@ -230,6 +245,8 @@ void jmp_indirect(Cpu& c) {
     const std::uint32_t pointer = address_absolute(c.r.pc, c.image);
     const std::uint8_t lo = read_byte(c.image, pointer);
     const std::uint32_t high_at = (pointer & 0xFF) == 0xFF ? pointer - 0xFF : pointer + 1;
+    note_read(c, pointer);
+    note_read(c, high_at);
     const std::uint8_t hi = read_byte(c.image, high_at);
     c.r.pc = hi * 0x100u + lo;
 }
@@ -242,6 +259,7 @@ inline void push_pc(std::uint32_t pc, std::uint8_t& sp, std::uint8_t* image) {
 
 // Pushes the address of its own last byte before reading the target.
 void jsr(Cpu& c) {
+    note_effect(c);
     push_pc((c.r.pc + 2) & 0xFFFF, c.r.sp, c.image);
     c.r.pc = address_absolute(c.r.pc, c.image);
 }
@@ -273,6 +291,7 @@ void branch(Cpu& c) {
 
 // The entry itself (pushes, vector) happens in cpu_service_interrupts of the same step.
 void brk(Cpu& c) {
+    note_effect(c);
     c.interrupt_cause = 2;
     advance(c.r.pc, 2);
 }
@@ -287,7 +306,10 @@ void brk(Cpu& c) {
     quit.set(1);
 }
 
-void unimplemented(Cpu& c) { abort_unimplemented(c.quit, c.opcode, c.r.pc); }
+void unimplemented(Cpu& c) {
+    note_effect(c);
+    abort_unimplemented(c.quit, c.opcode, c.r.pc);
+}
 
 // ---- Logic, arithmetic, compares, BIT ------------------------------------------------------
 
@@ -378,6 +400,7 @@ void shift_accumulator(Cpu& c) {
 template <Shift S, Mode M>
 void shift_memory(Cpu& c) {
     const std::uint32_t address = effective_address<M>(c);
+    note_effect(c);
     const std::uint8_t result = shift<S>(read_byte(c.image, address), c.r.p);
     bus_write(result, c.image, address);
 }
@@ -385,6 +408,7 @@ void shift_memory(Cpu& c) {
 template <int Delta, Mode M>
 void step_memory(Cpu& c) {
     const std::uint32_t address = effective_address<M>(c);
+    note_effect(c);
     const std::uint8_t result = static_cast<std::uint8_t>(read_byte(c.image, address) + Delta);
     set_zn(c.r.p, result);
     bus_write(result, c.image, address);
@@ -492,17 +516,34 @@ constexpr Body opcode_table[256] = {
     QUENRIK_CASE(h + 0x8) QUENRIK_CASE(h + 0x9) QUENRIK_CASE(h + 0xA) QUENRIK_CASE(h + 0xB)         \
     QUENRIK_CASE(h + 0xC) QUENRIK_CASE(h + 0xD) QUENRIK_CASE(h + 0xE) QUENRIK_CASE(h + 0xF)
 
-// Flattened: every instruction body, its operand fetch and the bus fast path are inlined into
-// the one switch, so an instruction costs no call beyond this one.
-[[gnu::flatten]] void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
-                                  std::uint8_t* image, std::uint32_t& interrupt_cause) {
-    Cpu c{registers, image, interrupt_cause, quit, opcode};
-    switch (opcode) {
+namespace {
+
+[[gnu::always_inline]] inline void dispatch(Cpu& c) {
+    switch (c.opcode) {
         QUENRIK_CASES16(0x00) QUENRIK_CASES16(0x10) QUENRIK_CASES16(0x20) QUENRIK_CASES16(0x30)
         QUENRIK_CASES16(0x40) QUENRIK_CASES16(0x50) QUENRIK_CASES16(0x60) QUENRIK_CASES16(0x70)
         QUENRIK_CASES16(0x80) QUENRIK_CASES16(0x90) QUENRIK_CASES16(0xA0) QUENRIK_CASES16(0xB0)
         QUENRIK_CASES16(0xC0) QUENRIK_CASES16(0xD0) QUENRIK_CASES16(0xE0) QUENRIK_CASES16(0xF0)
     }
+}
+
+}  // namespace
+
+// Flattened: every instruction body, its operand fetch and the bus fast path are inlined into
+// the one switch, so an instruction costs no call beyond this one.
+[[gnu::flatten]] void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
+                                  std::uint8_t* image, std::uint32_t& interrupt_cause) {
+    Cpu c{registers, image, interrupt_cause, quit, opcode};
+    dispatch(c);
+}
+
+// The same dispatch, instantiated a second time so that the effects it notes are kept.
+[[gnu::flatten]] bool cpu_execute_watched(SharedWord& quit, std::uint8_t& opcode,
+                                          CpuRegisters& registers, std::uint8_t* image,
+                                          std::uint32_t& interrupt_cause) {
+    Cpu c{registers, image, interrupt_cause, quit, opcode};
+    dispatch(c);
+    return !c.effects;
 }
 
 #undef QUENRIK_CASES16

@@ -22,6 +22,12 @@ std::uint32_t address_indirect_indexed(std::uint32_t& pc, std::uint8_t* image, s
 void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
                  std::uint8_t* image, std::uint32_t& interrupt_cause);
 
+// cpu_execute that also tells whether the instruction was a pure read: true when it wrote no
+// memory, did not stop the run or raise BRK, and read nothing but RAM (0x0000-0x1FFF), PRG
+// (0x8000-0xFFFF) and 0x2002 beyond its own bytes. The wait-loop fast-forward asks this.
+bool cpu_execute_watched(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
+                         std::uint8_t* image, std::uint32_t& interrupt_cause);
+
 // The entry itself, once a request is pending: reset first, then NMI, then IRQ/BRK.
 void cpu_enter_interrupt(SharedWord& reset_request, std::uint32_t& nmi_request,
                          std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,

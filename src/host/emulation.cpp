@@ -41,54 +41,222 @@ void emulation_prepare(RunState& state, std::uint8_t* image) {
 
 namespace {
 
-// One pass per instruction. The debugger and the evaluation stop are template switches: the
-// modes are fixed for the whole run, so a run without them carries no test for them.
-template <bool Trace, bool Evaluation>
-void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
-                std::uint64_t pass_limit) {
+// ---- One pass --------------------------------------------------------------------------------
+// One instruction with everything around it. The debugger and the evaluation stop are template
+// switches: the modes are fixed for the whole run, so a run without them carries no test for
+// them. The watched form also answers whether the instruction was a pure read (cpu_execute_watched).
+template <bool Trace, bool Evaluation, bool Watched = false>
+[[gnu::always_inline]] inline bool run_pass(RunState& state, std::uint8_t* image,
+                                            std::uint32_t start_ticks) {
     CpuRegisters& registers = state.registers;
-    for (std::uint64_t pass = 0; pass != pass_limit && state.quit.get() != 1; ++pass) {
-        ppu_tick(image, state.surface, state.line_cycles, state.nmi_request, state.frame_count,
-                 state.frame_skip, state.scanline, state.mirroring);
-        bus_read(state.opcode, image, registers.pc);
-        state.cycle_count += 4;
-        state.line_cycles += 4;
+    ppu_tick(image, state.surface, state.line_cycles, state.nmi_request, state.frame_count,
+             state.frame_skip, state.scanline, state.mirroring);
+    bus_read(state.opcode, image, registers.pc);
+    state.cycle_count += 4;
+    state.line_cycles += 4;
+    bool pure = true;
+    if constexpr (Watched)
+        pure = cpu_execute_watched(state.quit, state.opcode, registers, image, state.interrupt_cause);
+    else
         cpu_execute(state.quit, state.opcode, registers, image, state.interrupt_cause);
-        cpu_service_interrupts(state.reset_request, state.nmi_request, state.interrupt_cause,
-                               registers.pc, registers.sp, registers.p, image);
-        if constexpr (Trace) {
-            if (state.quit.get() == 0)
-                debugger_console(state.quit, state.opcode, registers, image, state.interrupt_cause,
-                                 state.debugger, state.cycle_count,
-                                 static_cast<std::uint8_t>(state.scanline));
+    cpu_service_interrupts(state.reset_request, state.nmi_request, state.interrupt_cause,
+                           registers.pc, registers.sp, registers.p, image);
+    if constexpr (Trace) {
+        if (state.quit.get() == 0)
+            debugger_console(state.quit, state.opcode, registers, image, state.interrupt_cause,
+                             state.debugger, state.cycle_count,
+                             static_cast<std::uint8_t>(state.scanline));
+    }
+    if constexpr (Evaluation) {
+        // The clock is read only once every 10000 instructions.
+        if ((state.cycle_count / 4) % 10000 == 0 && SDL_GetTicks() - start_ticks > 5000) {
+            state.quit.set(1);
+            std::printf("Inst/sec: %llu (375K in a real NES)\n\n",
+                        static_cast<unsigned long long>(state.cycle_count / 20));
         }
-        if constexpr (Evaluation) {
-            // The clock is read only once every 10000 instructions.
-            if ((state.cycle_count / 4) % 10000 == 0 && SDL_GetTicks() - start_ticks > 5000) {
-                state.quit.set(1);
-                std::printf("Inst/sec: %llu (375K in a real NES)\n\n",
-                            static_cast<unsigned long long>(state.cycle_count / 20));
-            }
+    }
+    if (image[priv::dma_active] == 1) [[unlikely]]
+        sprite_dma_step(image);
+    return pure;
+}
+
+// ---- Wait-loop fast-forward ------------------------------------------------------------------
+// Games spend most of their instructions in short loops that poll memory until something outside
+// them happens: the NMI bumps a frame counter, the sprite-0 hit raises a flag of 0x2002. Once
+// one pass of such a loop, from its head back to its head, has read nothing but RAM, PRG and
+// 0x2002, written nothing, and left the registers, the flags and what a 0x2002 read changes
+// (status byte, VRAM address, write toggle) exactly as they were, the machine is in the same
+// state at the head as a pass ago, apart from the counters. The next pass is then the same pass
+// again, as long as nothing outside the CPU acts during it: no PPU timing step (line step, or
+// the sprite-0 flag rising where a pass would see it low), no pending interrupt, reset, quit or
+// sprite DMA, no evaluation clock check, and the pass limit not reached. So those passes are
+// not executed but counted: the counters move as one-by-one execution would move them, and
+// nothing else would have changed. A skip never crosses a line step, so a reset or quit from
+// the window is still seen within a line.
+
+constexpr std::uint32_t loop_max_bytes = 64;        // a backward jump this short may close a loop
+constexpr std::uint32_t loop_max_instructions = 16;  // the longest pass looked at
+
+// What one pass of a wait loop may change and must find as it was.
+struct LoopSnapshot {
+    CpuRegisters registers;
+    std::uint8_t status, vram_hi, vram_lo, toggle;
+
+    static LoopSnapshot of(const RunState& state, const std::uint8_t* image) {
+        return {state.registers, image[ppu_status], image[priv::vram_addr_hi],
+                image[priv::vram_addr_lo], image[priv::ppu_write_toggle]};
+    }
+    bool operator==(const LoopSnapshot& o) const {
+        const CpuRegisters& r = registers;
+        return r.a == o.registers.a && r.x == o.registers.x && r.y == o.registers.y &&
+               r.sp == o.registers.sp && r.p == o.registers.p && r.pc == o.registers.pc &&
+               status == o.status && vram_hi == o.vram_hi && vram_lo == o.vram_lo &&
+               toggle == o.toggle;
+    }
+};
+
+// Nothing but the CPU itself can act in the next pass.
+inline bool nothing_pending(RunState& state, const std::uint8_t* image) {
+    return state.nmi_request == 0 && state.interrupt_cause == 0 && state.reset_request.get() == 0 &&
+           state.quit.get() == 0 && image[priv::dma_active] == 0;
+}
+
+// The sprite-0 test of ppu_tick would change 0x2002 at this line_cycles value.
+inline bool sprite0_would_rise(std::uint32_t line_cycles, std::uint8_t hit_cycle, std::uint8_t status) {
+    return hit_cycle > 4 && line_cycles >= hit_cycle && (status & 0x40) == 0;
+}
+
+// Heads of loops whose pass wrote, read a register or changed something: not looked at again
+// before the next line step, so a loop that copies or counts costs one watched pass per line,
+// not one per round.
+struct LoopMemory {
+    std::uint32_t line = ~0u;  // frame_count * 256 + scanline when the heads were noted
+    std::uint32_t heads[4] = {};
+    std::uint32_t count = 0;
+    std::uint32_t next = 0;
+
+    bool knows(std::uint32_t line_now, std::uint32_t head) {
+        if (line_now != line) {
+            line = line_now;
+            count = 0;
         }
-        if (image[priv::dma_active] == 1) [[unlikely]]
-            sprite_dma_step(image);
+        for (std::uint32_t i = 0; i < count; ++i)
+            if (heads[i] == head) return true;
+        return false;
+    }
+    void note(std::uint32_t head) {
+        heads[next] = head;
+        next = (next + 1) % 4;
+        if (count < 4) ++count;
+    }
+};
+
+// Called when an instruction has jumped back to registers.pc. Runs the next pass of the loop
+// watched, instruction by instruction, and when it proves to be a fixed point counts the passes
+// that repeat it unchanged. Returns the number of instructions run or counted, at most
+// passes_left; skipped receives the ones counted.
+template <bool Evaluation>
+[[gnu::noinline]] std::uint64_t wait_loop_fast_forward(RunState& state, std::uint8_t* image,
+                                                       std::uint32_t start_ticks,
+                                                       std::uint64_t passes_left, LoopMemory& memory,
+                                                       std::uint64_t& skipped_passes) {
+    const std::uint32_t head = state.registers.pc;
+    const std::uint32_t line = state.frame_count * 256 + state.scanline;
+    if (!nothing_pending(state, image) || memory.knows(line, head)) return 0;
+
+    const LoopSnapshot before = LoopSnapshot::of(state, image);
+    const std::uint8_t hit_cycle = image[priv::sprite0_hit_cycle];
+    bool sees_flag_low = false;  // some instruction of the pass starts with the sprite-0 flag low
+    std::uint64_t length = 0;
+    do {
+        if (length == passes_left) return length;
+        const std::uint32_t pc = state.registers.pc;
+        const std::uint8_t status = image[ppu_status];
+        // An active PPU step ends the pass (the loop may be tried again after it); an instruction
+        // outside RAM and PRG, or one that is no pure read, rules the loop out for this line.
+        if (state.line_cycles == ppu_line_step_cycles ||
+            sprite0_would_rise(state.line_cycles, hit_cycle, status))
+            return length;
+        const bool code_in_memory = pc + 2 < 0x2000 || (pc >= 0x8000 && pc + 2 <= 0xFFFF);
+        sees_flag_low = sees_flag_low || (status & 0x40) == 0;
+        const bool pure = run_pass<false, Evaluation, true>(state, image, start_ticks);
+        ++length;
+        if (!pure || !code_in_memory) {
+            memory.note(head);
+            return length;
+        }
+        if (state.quit.get() == 1) return length;
+    } while (state.registers.pc != head && length < loop_max_instructions);
+
+    if (state.registers.pc != head || !nothing_pending(state, image)) return length;
+    if (!(LoopSnapshot::of(state, image) == before)) {
+        memory.note(head);
+        return length;
+    }
+
+    // Every step of a repeated pass must stay idle: line_cycles at most 132 (136 is the line
+    // step), and below the sprite-0 moment if the flag can be seen low.
+    std::uint32_t last_idle = ppu_line_step_cycles - 4;
+    if (sees_flag_low && hit_cycle > 4 && hit_cycle - 1u < last_idle) last_idle = hit_cycle - 1u;
+    if (state.line_cycles > last_idle) return length;
+    std::uint64_t instructions = (last_idle - state.line_cycles) / 4 + 1;
+    if (instructions > passes_left - length) instructions = passes_left - length;
+    if constexpr (Evaluation) {
+        // Up to, not including, the next multiple of 10000, whose clock check is made by a real pass.
+        const std::uint64_t executed = state.cycle_count / 4;
+        const std::uint64_t to_check = 10000 - executed % 10000 - 1;
+        if (instructions > to_check) instructions = to_check;
+    }
+    const std::uint64_t skipped = instructions / length * length;
+    skipped_passes += skipped;
+    state.cycle_count += 4 * skipped;
+    state.line_cycles += static_cast<std::uint32_t>(4 * skipped);
+    return length + skipped;
+}
+
+// The thread's loop. In fast execution a backward jump of a few bytes hands over to the
+// fast-forward above.
+template <bool Trace, bool Evaluation, bool Fast>
+void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
+                std::uint64_t pass_limit, std::uint64_t& skipped_passes) {
+    LoopMemory memory;
+    std::uint64_t pass = 0;
+    while (pass != pass_limit && state.quit.get() != 1) {
+        const std::uint32_t at = state.registers.pc;
+        run_pass<Trace, Evaluation>(state, image, start_ticks);
+        ++pass;
+        if constexpr (Fast) {
+            if (at - state.registers.pc <= loop_max_bytes) [[unlikely]]
+                pass += wait_loop_fast_forward<Evaluation>(state, image, start_ticks,
+                                                           pass_limit - pass, memory, skipped_passes);
+        }
     }
 }
 
 }  // namespace
 
 void emulation_run(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
-                   std::uint64_t pass_limit) {
+                   std::uint64_t pass_limit, Execution execution, std::uint64_t& skipped_passes) {
     const bool trace = state.trace_mode != 0;
     const bool evaluation = state.evaluation_mode == 1;
+    const bool fast = execution == Execution::fast;
+    std::uint64_t& s = skipped_passes;
     if (trace && evaluation)
-        run_passes<true, true>(state, image, start_ticks, pass_limit);
+        run_passes<true, true, false>(state, image, start_ticks, pass_limit, s);
     else if (trace)
-        run_passes<true, false>(state, image, start_ticks, pass_limit);
+        run_passes<true, false, false>(state, image, start_ticks, pass_limit, s);
     else if (evaluation)
-        run_passes<false, true>(state, image, start_ticks, pass_limit);
+        fast ? run_passes<false, true, true>(state, image, start_ticks, pass_limit, s)
+             : run_passes<false, true, false>(state, image, start_ticks, pass_limit, s);
     else
-        run_passes<false, false>(state, image, start_ticks, pass_limit);
+        fast ? run_passes<false, false, true>(state, image, start_ticks, pass_limit, s)
+             : run_passes<false, false, false>(state, image, start_ticks, pass_limit, s);
+}
+
+void emulation_run(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
+                   std::uint64_t pass_limit) {
+    std::uint64_t skipped = 0;
+    emulation_run(state, image, start_ticks, pass_limit, Execution::fast, skipped);
 }
 
 int emulation_thread(void* data) {
