@@ -126,43 +126,59 @@ inline bool sprite0_would_rise(std::uint32_t line_cycles, std::uint8_t hit_cycle
     return hit_cycle > 4 && line_cycles >= hit_cycle && (status & 0x40) == 0;
 }
 
-// Heads of loops whose pass wrote, read a register or changed something: not looked at again
-// before the next line step, so a loop that copies or counts costs one watched pass per line,
-// not one per round.
+// Heads of loops whose pass wrote, read a register or changed something. Such a head is looked
+// at again only after some line steps, twice as many after each new failure (up to 128), so a
+// loop that copies or counts costs next to nothing, and a wait loop that failed once, as its
+// first pass does when it clears a flag, is taken up again a line later.
 struct LoopMemory {
-    std::uint32_t line = ~0u;  // frame_count * 256 + scanline when the heads were noted
-    std::uint32_t heads[4] = {};
-    std::uint32_t count = 0;
-    std::uint32_t next = 0;
+    // The head last held back or failed, and the line it was on: within that line it is passed
+    // over without a call.
+    std::uint32_t blocked_head = ~0u;
+    std::uint32_t blocked_scanline = ~0u;
+    struct Entry {
+        std::uint32_t head = ~0u;
+        std::uint32_t failures = 0;
+        std::uint32_t noted_line = 0;
+    };
+    Entry entries[8];
 
-    bool knows(std::uint32_t line_now, std::uint32_t head) {
-        if (line_now != line) {
-            line = line_now;
-            count = 0;
-        }
-        for (std::uint32_t i = 0; i < count; ++i)
-            if (heads[i] == head) return true;
-        return false;
+    static Entry& slot(LoopMemory& m, std::uint32_t head) { return m.entries[head % 8]; }
+
+    // line counts line steps (its wrap only moves a retry, never changes what is emulated).
+    bool holds_back(std::uint32_t head, std::uint32_t line, std::uint32_t scanline) {
+        const Entry& e = slot(*this, head);
+        if (e.head != head || e.failures == 0 || line - e.noted_line >= (1u << e.failures) / 2)
+            return false;
+        blocked_head = head;
+        blocked_scanline = scanline;
+        return true;
     }
-    void note(std::uint32_t head) {
-        heads[next] = head;
-        next = (next + 1) % 4;
-        if (count < 4) ++count;
+    void failed(std::uint32_t head, std::uint32_t line, std::uint32_t scanline) {
+        blocked_head = head;
+        blocked_scanline = scanline;
+        Entry& e = slot(*this, head);
+        if (e.head != head) e = Entry{head, 0, 0};
+        if (e.failures < 8) ++e.failures;
+        e.noted_line = line;
+    }
+    void succeeded(std::uint32_t head) {
+        Entry& e = slot(*this, head);
+        if (e.head == head) e.failures = 0;
     }
 };
 
-// Called when an instruction has jumped back to registers.pc. Runs the next pass of the loop
-// watched, instruction by instruction, and when it proves to be a fixed point counts the passes
-// that repeat it unchanged. Returns the number of instructions run or counted, at most
-// passes_left; skipped receives the ones counted.
+// Called when the instruction at `end` has jumped back to registers.pc, the loop's head. Runs
+// the next pass of the loop watched, instruction by instruction, and when it proves to be a fixed
+// point counts the passes that repeat it unchanged. Returns the number of instructions run or
+// counted, at most passes_left; skipped_passes receives the ones counted.
 template <bool Evaluation>
 [[gnu::noinline]] std::uint64_t wait_loop_fast_forward(RunState& state, std::uint8_t* image,
-                                                       std::uint32_t start_ticks,
+                                                       std::uint32_t start_ticks, std::uint32_t end,
                                                        std::uint64_t passes_left, LoopMemory& memory,
                                                        std::uint64_t& skipped_passes) {
     const std::uint32_t head = state.registers.pc;
-    const std::uint32_t line = state.frame_count * 256 + state.scanline;
-    if (!nothing_pending(state, image) || memory.knows(line, head)) return 0;
+    const std::uint32_t line = state.frame_count * 242 + state.scanline;
+    if (!nothing_pending(state, image) || memory.holds_back(head, line, state.scanline)) return 0;
 
     const LoopSnapshot before = LoopSnapshot::of(state, image);
     const std::uint8_t hit_cycle = image[priv::sprite0_hit_cycle];
@@ -182,17 +198,24 @@ template <bool Evaluation>
         const bool pure = run_pass<false, Evaluation, true>(state, image, start_ticks);
         ++length;
         if (!pure || !code_in_memory) {
-            memory.note(head);
+            memory.failed(head, line, state.scanline);
             return length;
         }
         if (state.quit.get() == 1) return length;
+        // Leaving the loop's bytes ends the watch: the wait is over.
+        if (state.registers.pc < head || state.registers.pc > end) return length;
     } while (state.registers.pc != head && length < loop_max_instructions);
 
-    if (state.registers.pc != head || !nothing_pending(state, image)) return length;
-    if (!(LoopSnapshot::of(state, image) == before)) {
-        memory.note(head);
+    if (state.registers.pc != head) {
+        memory.failed(head, line, state.scanline);
         return length;
     }
+    if (!nothing_pending(state, image)) return length;
+    if (!(LoopSnapshot::of(state, image) == before)) {
+        memory.failed(head, line, state.scanline);
+        return length;
+    }
+    memory.succeeded(head);
 
     // Every step of a repeated pass must stay idle: line_cycles at most 132 (136 is the line
     // step), and below the sprite-0 moment if the flag can be seen low.
@@ -226,8 +249,10 @@ void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
         run_pass<Trace, Evaluation>(state, image, start_ticks);
         ++pass;
         if constexpr (Fast) {
-            if (at - state.registers.pc <= loop_max_bytes) [[unlikely]]
-                pass += wait_loop_fast_forward<Evaluation>(state, image, start_ticks,
+            const std::uint32_t head = state.registers.pc;
+            if (at - head <= loop_max_bytes && (head != memory.blocked_head ||
+                                                state.scanline != memory.blocked_scanline))
+                [[unlikely]] pass += wait_loop_fast_forward<Evaluation>(state, image, start_ticks, at,
                                                            pass_limit - pass, memory, skipped_passes);
         }
     }
