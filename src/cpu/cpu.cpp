@@ -114,7 +114,12 @@ struct Cpu {
     // PRG and 0x2002. Only cpu_execute_watched hands it out; elsewhere it is never read and the
     // compiler drops it.
     bool effects = false;
+    bool jumped_back = false;  // what cpu_execute answers
 };
+
+inline void note_jump(Cpu& c, std::uint32_t from, std::uint32_t to) {
+    c.jumped_back = from - to <= cpu_short_loop_bytes;
+}
 
 inline void note_read(Cpu& c, std::uint32_t address) {
     if (!(address < 0x2000 || address >= 0x8000 || address == 0x2002)) c.effects = true;
@@ -238,7 +243,11 @@ void skip(Cpu& c) {
 
 // ---- Jumps, calls, returns, branches, BRK --------------------------------------------------
 
-void jmp_absolute(Cpu& c) { c.r.pc = address_absolute(c.r.pc, c.image); }
+void jmp_absolute(Cpu& c) {
+    const std::uint32_t at = c.r.pc;
+    c.r.pc = address_absolute(c.r.pc, c.image);
+    note_jump(c, at, c.r.pc);
+}
 
 // The pointer's high byte never leaves its page: JMP (0x10FF) reads 0x10FF and 0x1000.
 void jmp_indirect(Cpu& c) {
@@ -282,8 +291,10 @@ void rti(Cpu& c) {
 template <std::uint32_t Bit, std::uint32_t Value>
 void branch(Cpu& c) {
     if (flag_get(Bit, c.r.p) == Value) {
+        const std::uint32_t at = c.r.pc;
         const auto displacement = static_cast<std::int8_t>(fetch_immediate(c.r.pc, c.image));
         advance(c.r.pc, static_cast<std::uint32_t>(static_cast<std::int32_t>(displacement)));
+        note_jump(c, at, c.r.pc);
     } else {
         advance(c.r.pc, 2);
     }
@@ -531,10 +542,11 @@ namespace {
 
 // Flattened: every instruction body, its operand fetch and the bus fast path are inlined into
 // the one switch, so an instruction costs no call beyond this one.
-[[gnu::flatten]] void cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
+[[gnu::flatten]] bool cpu_execute(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& registers,
                                   std::uint8_t* image, std::uint32_t& interrupt_cause) {
     Cpu c{registers, image, interrupt_cause, quit, opcode};
     dispatch(c);
+    return c.jumped_back;
 }
 
 // The same dispatch, instantiated a second time so that the effects it notes are kept.

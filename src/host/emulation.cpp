@@ -45,6 +45,7 @@ namespace {
 // One instruction with everything around it. The debugger and the evaluation stop are template
 // switches: the modes are fixed for the whole run, so a run without them carries no test for
 // them. The watched form also answers whether the instruction was a pure read (cpu_execute_watched).
+// The plain form answers whether the instruction jumped back a few bytes (cpu_execute).
 template <bool Trace, bool Evaluation, bool Watched = false>
 [[gnu::always_inline]] inline bool run_pass(RunState& state, std::uint8_t* image,
                                             std::uint32_t start_ticks) {
@@ -54,11 +55,11 @@ template <bool Trace, bool Evaluation, bool Watched = false>
     bus_read(state.opcode, image, registers.pc);
     state.cycle_count += 4;
     state.line_cycles += 4;
-    bool pure = true;
+    bool answer;
     if constexpr (Watched)
-        pure = cpu_execute_watched(state.quit, state.opcode, registers, image, state.interrupt_cause);
+        answer = cpu_execute_watched(state.quit, state.opcode, registers, image, state.interrupt_cause);
     else
-        cpu_execute(state.quit, state.opcode, registers, image, state.interrupt_cause);
+        answer = cpu_execute(state.quit, state.opcode, registers, image, state.interrupt_cause);
     cpu_service_interrupts(state.reset_request, state.nmi_request, state.interrupt_cause,
                            registers.pc, registers.sp, registers.p, image);
     if constexpr (Trace) {
@@ -77,7 +78,7 @@ template <bool Trace, bool Evaluation, bool Watched = false>
     }
     if (image[priv::dma_active] == 1) [[unlikely]]
         sprite_dma_step(image);
-    return pure;
+    return answer;
 }
 
 // ---- Wait-loop fast-forward ------------------------------------------------------------------
@@ -94,7 +95,6 @@ template <bool Trace, bool Evaluation, bool Watched = false>
 // nothing else would have changed. A skip never crosses a line step, so a reset or quit from
 // the window is still seen within a line.
 
-constexpr std::uint32_t loop_max_bytes = 64;        // a backward jump this short may close a loop
 constexpr std::uint32_t loop_max_instructions = 16;  // the longest pass looked at
 
 // What one pass of a wait loop may change and must find as it was.
@@ -129,40 +129,43 @@ inline bool sprite0_would_rise(std::uint32_t line_cycles, std::uint8_t hit_cycle
 // Heads of loops whose pass wrote, read a register or changed something. Such a head is looked
 // at again only after some line steps, twice as many after each new failure (up to 128), so a
 // loop that copies or counts costs next to nothing, and a wait loop that failed once, as its
-// first pass does when it clears a flag, is taken up again a line later.
+// first pass does when it clears a flag, is taken up again a line later. Lines are counted as
+// frame_count * 242 + scanline; where that wraps, a retry only comes earlier or later.
+inline std::uint32_t line_number(const RunState& state) { return state.frame_count * 242 + state.scanline; }
+
 struct LoopMemory {
-    // The head last held back or failed, and the line it was on: within that line it is passed
-    // over without a call.
+    // The head last held back, and the line from which it may be tried again: until then the
+    // loop passes it over without a call.
     std::uint32_t blocked_head = ~0u;
-    std::uint32_t blocked_scanline = ~0u;
+    std::uint32_t blocked_until = 0;
     struct Entry {
         std::uint32_t head = ~0u;
         std::uint32_t failures = 0;
-        std::uint32_t noted_line = 0;
+        std::uint32_t retry_line = 0;
     };
     Entry entries[8];
 
-    static Entry& slot(LoopMemory& m, std::uint32_t head) { return m.entries[head % 8]; }
-
-    // line counts line steps (its wrap only moves a retry, never changes what is emulated).
-    bool holds_back(std::uint32_t head, std::uint32_t line, std::uint32_t scanline) {
-        const Entry& e = slot(*this, head);
-        if (e.head != head || e.failures == 0 || line - e.noted_line >= (1u << e.failures) / 2)
+    bool passes_over(std::uint32_t head, std::uint32_t line) const {
+        return head == blocked_head && static_cast<std::int32_t>(blocked_until - line) > 0;
+    }
+    bool holds_back(std::uint32_t head, std::uint32_t line) {
+        const Entry& e = entries[head % 8];
+        if (e.head != head || e.failures == 0 || static_cast<std::int32_t>(e.retry_line - line) <= 0)
             return false;
         blocked_head = head;
-        blocked_scanline = scanline;
+        blocked_until = e.retry_line;
         return true;
     }
-    void failed(std::uint32_t head, std::uint32_t line, std::uint32_t scanline) {
-        blocked_head = head;
-        blocked_scanline = scanline;
-        Entry& e = slot(*this, head);
+    void failed(std::uint32_t head, std::uint32_t line) {
+        Entry& e = entries[head % 8];
         if (e.head != head) e = Entry{head, 0, 0};
         if (e.failures < 8) ++e.failures;
-        e.noted_line = line;
+        e.retry_line = line + (1u << e.failures) / 2;
+        blocked_head = head;
+        blocked_until = e.retry_line;
     }
     void succeeded(std::uint32_t head) {
-        Entry& e = slot(*this, head);
+        Entry& e = entries[head % 8];
         if (e.head == head) e.failures = 0;
     }
 };
@@ -177,8 +180,8 @@ template <bool Evaluation>
                                                        std::uint64_t passes_left, LoopMemory& memory,
                                                        std::uint64_t& skipped_passes) {
     const std::uint32_t head = state.registers.pc;
-    const std::uint32_t line = state.frame_count * 242 + state.scanline;
-    if (!nothing_pending(state, image) || memory.holds_back(head, line, state.scanline)) return 0;
+    const std::uint32_t line = line_number(state);
+    if (!nothing_pending(state, image) || memory.holds_back(head, line)) return 0;
 
     const LoopSnapshot before = LoopSnapshot::of(state, image);
     const std::uint8_t hit_cycle = image[priv::sprite0_hit_cycle];
@@ -198,7 +201,7 @@ template <bool Evaluation>
         const bool pure = run_pass<false, Evaluation, true>(state, image, start_ticks);
         ++length;
         if (!pure || !code_in_memory) {
-            memory.failed(head, line, state.scanline);
+            memory.failed(head, line);
             return length;
         }
         if (state.quit.get() == 1) return length;
@@ -207,12 +210,12 @@ template <bool Evaluation>
     } while (state.registers.pc != head && length < loop_max_instructions);
 
     if (state.registers.pc != head) {
-        memory.failed(head, line, state.scanline);
+        memory.failed(head, line);
         return length;
     }
     if (!nothing_pending(state, image)) return length;
     if (!(LoopSnapshot::of(state, image) == before)) {
-        memory.failed(head, line, state.scanline);
+        memory.failed(head, line);
         return length;
     }
     memory.succeeded(head);
@@ -237,7 +240,7 @@ template <bool Evaluation>
     return length + skipped;
 }
 
-// The thread's loop. In fast execution a backward jump of a few bytes hands over to the
+// The thread's loop. In fast execution a branch or JMP back by a few bytes hands over to the
 // fast-forward above.
 template <bool Trace, bool Evaluation, bool Fast>
 void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
@@ -246,12 +249,12 @@ void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
     std::uint64_t pass = 0;
     while (pass != pass_limit && state.quit.get() != 1) {
         const std::uint32_t at = state.registers.pc;
-        run_pass<Trace, Evaluation>(state, image, start_ticks);
+        const bool jumped_back = run_pass<Trace, Evaluation>(state, image, start_ticks);
         ++pass;
         if constexpr (Fast) {
             const std::uint32_t head = state.registers.pc;
-            if (at - head <= loop_max_bytes && (head != memory.blocked_head ||
-                                                state.scanline != memory.blocked_scanline))
+            // After an interrupt entry pc is elsewhere: the fast-forward finds it pending.
+            if (jumped_back && !memory.passes_over(head, line_number(state)))
                 [[unlikely]] pass += wait_loop_fast_forward<Evaluation>(state, image, start_ticks, at,
                                                            pass_limit - pass, memory, skipped_passes);
         }
