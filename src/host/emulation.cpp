@@ -86,14 +86,19 @@ template <bool Trace, bool Evaluation, bool Watched = false>
 // them happens: the NMI bumps a frame counter, the sprite-0 hit raises a flag of 0x2002. Once
 // one pass of such a loop, from its head back to its head, has read nothing but RAM, PRG and
 // 0x2002, written nothing, and left the registers, the flags and what a 0x2002 read changes
-// (status byte, VRAM address, write toggle) exactly as they were, the machine is in the same
-// state at the head as a pass ago, apart from the counters. The next pass is then the same pass
-// again, as long as nothing outside the CPU acts during it: no PPU timing step (line step, or
-// the sprite-0 flag rising where a pass would see it low), no pending interrupt, reset, quit or
-// sprite DMA, no evaluation clock check, and the pass limit not reached. So those passes are
-// not executed but counted: the counters move as one-by-one execution would move them, and
-// nothing else would have changed. A skip never crosses a line step, so a reset or quit from
-// the window is still seen within a line.
+// (status byte, VRAM address, write toggle) exactly as they were, the machine is at a fixed
+// point: the image cannot have changed at any moment of the pass (a 0x2002 read only clears,
+// and nothing in the pass could set again), so every later pass reads the same bytes and goes
+// through the same register values, instruction by instruction, as this one did.
+//
+// That holds as long as nothing outside the CPU acts: no pending interrupt, reset, quit or sprite
+// DMA, no sprite-0 flag rising where the pass sees it low, no vertical-blank step (it sets a
+// flag of 0x2002 and may request the NMI), no evaluation clock check, the pass limit not reached.
+// Until the first of those, the instructions are counted instead of run: the counters move as
+// one-by-one execution moves them, every PPU timing step on the way is made when its turn comes
+// (a plain line step reads and changes nothing that the loop reads), and the registers are left
+// as the watched pass had them after the same instruction. Quit and reset requests are looked
+// at before every line step, so the window is still answered within a line.
 
 constexpr std::uint32_t loop_max_instructions = 16;  // the longest pass looked at
 
@@ -185,7 +190,8 @@ template <bool Evaluation>
 
     const LoopSnapshot before = LoopSnapshot::of(state, image);
     const std::uint8_t hit_cycle = image[priv::sprite0_hit_cycle];
-    bool sees_flag_low = false;  // some instruction of the pass starts with the sprite-0 flag low
+    CpuRegisters after[loop_max_instructions];  // after each instruction of the watched pass
+    std::uint8_t opcodes[loop_max_instructions];
     std::uint64_t length = 0;
     do {
         if (length == passes_left) return length;
@@ -197,8 +203,9 @@ template <bool Evaluation>
             sprite0_would_rise(state.line_cycles, hit_cycle, status))
             return length;
         const bool code_in_memory = pc + 2 < 0x2000 || (pc >= 0x8000 && pc + 2 <= 0xFFFF);
-        sees_flag_low = sees_flag_low || (status & 0x40) == 0;
         const bool pure = run_pass<false, Evaluation, true>(state, image, start_ticks);
+        after[length] = state.registers;
+        opcodes[length] = state.opcode;
         ++length;
         if (!pure || !code_in_memory) {
             memory.failed(head, line);
@@ -220,23 +227,46 @@ template <bool Evaluation>
     }
     memory.succeeded(head);
 
-    // Every step of a repeated pass must stay idle: line_cycles at most 132 (136 is the line
-    // step), and below the sprite-0 moment if the flag can be seen low.
-    std::uint32_t last_idle = ppu_line_step_cycles - 4;
-    if (sees_flag_low && hit_cycle > 4 && hit_cycle - 1u < last_idle) last_idle = hit_cycle - 1u;
-    if (state.line_cycles > last_idle) return length;
-    std::uint64_t instructions = (last_idle - state.line_cycles) / 4 + 1;
-    if (instructions > passes_left - length) instructions = passes_left - length;
+    const bool flag_low = (image[ppu_status] & 0x40) == 0;  // as it is all through every pass
+    std::uint64_t budget = passes_left - length;
     if constexpr (Evaluation) {
-        // Up to, not including, the next multiple of 10000, whose clock check is made by a real pass.
-        const std::uint64_t executed = state.cycle_count / 4;
-        const std::uint64_t to_check = 10000 - executed % 10000 - 1;
-        if (instructions > to_check) instructions = to_check;
+        // Up to, not including, the next multiple of 10000, whose clock check a real pass makes.
+        const std::uint64_t to_check = 10000 - state.cycle_count / 4 % 10000 - 1;
+        if (budget > to_check) budget = to_check;
     }
-    const std::uint64_t skipped = instructions / length * length;
+    std::uint64_t skipped = 0;
+    while (skipped < budget) {
+        // A stretch of idle PPU steps: line_cycles up to 132 (136 is the line step), and below
+        // the sprite-0 moment while the flag is low.
+        const std::uint8_t hit = image[priv::sprite0_hit_cycle];
+        std::uint32_t last_idle = ppu_line_step_cycles - 4;
+        if (flag_low && hit > 4 && hit - 1u < last_idle) last_idle = hit - 1u;
+        if (state.line_cycles <= last_idle) {
+            std::uint64_t run = (last_idle - state.line_cycles) / 4 + 1;
+            if (run > budget - skipped) run = budget - skipped;
+            state.cycle_count += 4 * run;
+            state.line_cycles += static_cast<std::uint32_t>(4 * run);
+            skipped += run;
+            continue;
+        }
+        // Then a plain line step is made in its turn, with the instruction that follows it;
+        // anything else is left to real passes.
+        if (state.line_cycles != ppu_line_step_cycles || state.scanline >= ppu_vertical_blank_step ||
+            sprite0_would_rise(state.line_cycles, hit, image[ppu_status]) ||
+            state.quit.get() != 0 || state.reset_request.get() != 0)
+            break;
+        ppu_tick(image, state.surface, state.line_cycles, state.nmi_request, state.frame_count,
+                 state.frame_skip, state.scanline, state.mirroring);
+        state.cycle_count += 4;
+        state.line_cycles += 4;
+        ++skipped;
+    }
+    if (skipped != 0) {
+        const std::uint64_t last = (skipped - 1) % length;
+        state.registers = after[last];
+        state.opcode = opcodes[last];
+    }
     skipped_passes += skipped;
-    state.cycle_count += 4 * skipped;
-    state.line_cycles += static_cast<std::uint32_t>(4 * skipped);
     return length + skipped;
 }
 

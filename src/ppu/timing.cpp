@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr std::uint32_t vertical_blank_step = 241;
-
 // A frame is drawn when the game changed something (always, outside fast mode) and the frame
 // is one of those picked by the frame skip. A skip of 0 draws every frame rather than divide by 0.
 inline bool frame_is_drawn(std::uint8_t display_update, std::uint32_t frame_count,
@@ -25,7 +23,7 @@ void ppu_line_step(std::uint8_t* image, SDL_Surface* surface, std::uint32_t& lin
 
     std::uint8_t& display_update = image[priv::display_update];
     const bool drawn = frame_is_drawn(display_update, frame_count, frame_skip);
-    if (scanline >= vertical_blank_step) {
+    if (scanline >= ppu_vertical_blank_step) {
         scanline = 0;
         if (drawn) {
             flip_screen(surface);

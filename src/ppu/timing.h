@@ -10,6 +10,8 @@ struct SDL_Surface;
 
 // line_cycles at which a line step is due: 34 instructions of 4 units.
 constexpr std::uint32_t ppu_line_step_cycles = 136;
+// The step after line 240, which ends the frame.
+constexpr std::uint32_t ppu_vertical_blank_step = 241;
 
 // The step made when line_cycles has reached ppu_line_step_cycles: one line drawn (or only
 // counted), or the vertical-blank step that ends the frame.
