@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "ppu/ppu_registers.h"
+
 // The part of the decode that is neither RAM nor PRG (0x2000-0x7FFF): PPU registers, sprite
 // DMA, the joypad port and the plain bytes in between.
 void bus_read_registers(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address);
@@ -11,13 +13,15 @@ void bus_write_registers(const std::uint8_t& source, std::uint8_t* image, std::u
 // destination = what the CPU reads at address (0x0000-0xFFFF; higher bits are ignored).
 // Reads of 0x2003 and 0x2006, and joypad reads while the strobe is not released, leave
 // destination as it was. Inline: every instruction reads through here, nearly always PRG
-// (opcodes, operands) or RAM.
+// (opcodes, operands) or RAM, and wait loops poll 0x2002.
 inline void bus_read(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address) {
     address &= 0xFFFF;  // never index past the CPU half, whatever a caller hands in
     if (address >= 0x8000)
         destination = image[address];  // PRG
     else if (address < 0x2000)
         destination = image[address & 0x07FF];  // 2 KB of RAM, mirrored four times
+    else if (address == 0x2002)
+        ppu_status_read(destination, image);
     else [[unlikely]]
         bus_read_registers(destination, image, address);
 }

@@ -38,10 +38,7 @@ void advance_sprite_address(std::uint8_t* image) {
 void ppu_register_read(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address) {
     switch (address) {
     case 0x2002:
-        destination = image[ppu_status];
-        image[ppu_status] &= 0x3F;
-        set_vram_address(image, 0);
-        image[priv::ppu_write_toggle] = 0;
+        ppu_status_read(destination, image);
         break;
     case 0x2004:
         destination = sprite_byte(image);

@@ -39,6 +39,16 @@ inline void vram_write(const std::uint8_t& source, std::uint8_t* image, std::uin
 }
 
 // ---- Registers ---------------------------------------------------------------------------
+// The status read: the byte as it stands, then vertical blank and sprite-0 hit cleared and the
+// address latches reset. Inline, as the bus's fast path: games poll 0x2002 in tight loops.
+inline void ppu_status_read(std::uint8_t& destination, std::uint8_t* image) {
+    destination = image[ppu_status];
+    image[ppu_status] &= 0x3F;
+    image[priv::vram_addr_hi] = 0;
+    image[priv::vram_addr_lo] = 0;
+    image[priv::ppu_write_toggle] = 0;
+}
+
 // Register side effects, for reads of 0x2002/0x2004/0x2007 and writes of 0x2003-0x2007.
 void ppu_register_read(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address);
 void ppu_register_write(const std::uint8_t& source, std::uint8_t* image, std::uint32_t address);
