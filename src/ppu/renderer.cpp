@@ -149,52 +149,109 @@ inline std::uint8_t palette_byte(const std::uint8_t* image, std::uint32_t entry)
     return image[palette_index + (entry % 4 == 0 ? 0 : entry)];
 }
 
-// Four neighbouring columns, the leftmost first: half a tile row.
-struct PixelQuad {
-    std::uint16_t pixel[4];
-};
-static_assert(sizeof(PixelQuad) == 4 * sizeof(std::uint16_t), "quads are four pixels of the row");
-using QuadTable = PixelQuad[4][256];
+// Two pixels that lie side by side in the row, as one word (the first at the lower address).
+inline std::uint32_t pixel_pair(std::uint16_t first, std::uint16_t second) {
+    const std::uint16_t two[2] = {first, second};
+    std::uint32_t word;
+    std::memcpy(&word, two, sizeof word);
+    return word;
+}
 
-// quads[palette][v] holds the colours of the four columns whose pixel values are the two-bit
-// fields of v, the leftmost in bits 0-1: either byte of a pattern_row value. Made again only
-// when the background's palette bytes or the surface's mapping differ from the ones they were
-// made from, which seldom happens from one line to the next.
+// Likewise two pairs: four neighbouring columns, half a tile row.
+inline std::uint64_t pixel_quad(std::uint32_t first, std::uint32_t second) {
+    if constexpr (std::endian::native == std::endian::little)
+        return first | std::uint64_t{second} << 32;
+    else
+        return std::uint64_t{first} << 32 | second;
+}
+
+// The background colours in two forms. quads[palette][v] holds the colours of the four
+// columns whose pixel values are the two-bit fields of v, the leftmost in bits 0-1: either
+// byte of a pattern_row value. pairs[palette][v0 + 4 × v1] holds two columns: twice the
+// lookups per tile, a sixteenth of the making.
+using QuadTable = std::uint64_t[4][256];
+using PairTable = std::uint32_t[4][16];
+
+// The palette bytes seldom change from one line to the next. The quads serve every line
+// whose palette bytes and mapping are those they were checked against. A line with other
+// colours is drawn with pairs, made for it; once its colours have held for a second line the
+// quads are made again, for the palettes whose colours changed only. So a palette that
+// changes on every line never pays for quads.
 struct BackgroundColours {
-    std::uint8_t source[16];  // palette bytes 0x3F00-0x3F0F
+    std::uint8_t source[16];  // palette bytes 0x3F00-0x3F0F the quads were checked against
     std::uint64_t mapping = 0;
     bool valid = false;
+    std::uint16_t colour[4][4];  // the colours each palette's quads were made of
     QuadTable quads;
+
+    std::uint8_t unsettled[16];  // palette bytes of the last line drawn with pairs
+    std::uint64_t unsettled_mapping = 0;
+    bool unsettled_valid = false;
+    PairTable pairs;
 };
 BackgroundColours background_colours;
 
-const QuadTable& background_quads(const std::uint32_t* colours, const std::uint8_t* image) {
+// The table a line is drawn with: one of the two.
+struct BackgroundPalettes {
+    const QuadTable* quads;
+    const PairTable* pairs;
+};
+
+void make_pairs(std::uint32_t* pairs, const std::uint16_t* colour) {
+#pragma GCC unroll 16
+    for (std::uint32_t i = 0; i < 16; ++i) pairs[i] = pixel_pair(colour[i % 4], colour[i / 4]);
+}
+
+void make_quads(std::uint64_t* quads, const std::uint16_t* colour) {
+    std::uint32_t pairs[16];
+    make_pairs(pairs, colour);
+    for (std::uint32_t right = 0; right < 16; ++right) {
+        const std::uint64_t right_half = pixel_quad(0, pairs[right]);
+#pragma GCC unroll 16
+        for (std::uint32_t left = 0; left < 16; ++left)
+            quads[right * 16 + left] = right_half | pixel_quad(pairs[left], 0);
+    }
+}
+
+void palette_colours(std::uint16_t* colour, const std::uint32_t* colours, const std::uint8_t* image,
+                     std::uint32_t palette) {
+#pragma GCC unroll 4
+    for (std::uint32_t value = 0; value < 4; ++value)
+        colour[value] = static_cast<std::uint16_t>(colours[palette_byte(image, palette * 4 + value) & 63]);
+}
+
+BackgroundPalettes background_palettes(const std::uint32_t* colours, const std::uint8_t* image) {
     BackgroundColours& cache = background_colours;
     const std::uint64_t mapping = surface_colour_mappings();
     const std::uint8_t* source = image + palette_index;
     if (cache.valid && cache.mapping == mapping && std::memcmp(cache.source, source, 16) == 0)
-        return cache.quads;
+        return {&cache.quads, nullptr};
+
+    if (cache.unsettled_valid && cache.unsettled_mapping == mapping &&
+        std::memcmp(cache.unsettled, source, 16) == 0) {
+        for (std::uint32_t palette = 0; palette < 4; ++palette) {
+            std::uint16_t colour[4];
+            palette_colours(colour, colours, image, palette);
+            if (cache.valid && std::memcmp(colour, cache.colour[palette], sizeof colour) == 0) continue;
+            make_quads(cache.quads[palette], colour);
+            std::memcpy(cache.colour[palette], colour, sizeof colour);
+        }
+        std::memcpy(cache.source, source, sizeof cache.source);
+        cache.mapping = mapping;
+        cache.valid = true;
+        cache.unsettled_valid = false;
+        return {&cache.quads, nullptr};
+    }
 
     for (std::uint32_t palette = 0; palette < 4; ++palette) {
         std::uint16_t colour[4];
-        for (std::uint32_t value = 0; value < 4; ++value)
-            colour[value] = static_cast<std::uint16_t>(colours[palette_byte(image, palette * 4 + value) & 63]);
-        // Two columns at a time: pairs[v0 + 4 × v1].
-        std::uint16_t pairs[16][2];
-        for (std::uint32_t i = 0; i < 16; ++i) {
-            pairs[i][0] = colour[i % 4];
-            pairs[i][1] = colour[i / 4];
-        }
-        for (std::uint32_t v = 0; v < 256; ++v) {
-            PixelQuad& quad = cache.quads[palette][v];
-            std::memcpy(quad.pixel, pairs[v % 16], sizeof pairs[0]);
-            std::memcpy(quad.pixel + 2, pairs[v / 16], sizeof pairs[0]);
-        }
+        palette_colours(colour, colours, image, palette);
+        make_pairs(cache.pairs[palette], colour);
     }
-    std::memcpy(cache.source, source, sizeof cache.source);
-    cache.mapping = mapping;
-    cache.valid = true;
-    return cache.quads;
+    std::memcpy(cache.unsettled, source, sizeof cache.unsettled);
+    cache.unsettled_mapping = mapping;
+    cache.unsettled_valid = true;
+    return {nullptr, &cache.pairs};
 }
 
 // colour[palette × 4 + value] of the sprite palettes, kept like the background's. Value 0 is
@@ -254,59 +311,72 @@ struct TableRow {
 struct LinePatterns {
     const std::uint8_t* rows;     // the line's row of tile 0 in the background pattern table
     std::uint32_t quarter_shift;  // 4 for the lower quarters of the attribute bytes, else 0
-    const QuadTable* quads;
 };
 
 // Tile column c takes the attribute quarter of its own 16 columns.
-inline const PixelQuad* tile_palette(const QuadTable& quads, const std::uint8_t* attributes,
-                                     std::uint32_t quarter_shift, std::uint32_t column) {
+template <typename Table>
+inline const auto* tile_palette(const Table& table, const std::uint8_t* attributes,
+                                std::uint32_t quarter_shift, std::uint32_t column) {
     const std::uint32_t shift = quarter_shift + (column & 2);  // right half: columns 2, 3 of 4
-    return quads[(attributes[column / 4] >> shift) & 3];
+    return table[(attributes[column / 4] >> shift) & 3];
+}
+
+// The 8 pixels of a tile row from its pattern_row value.
+inline void store_tile(std::uint16_t* pixels, const std::uint64_t* quads, std::uint32_t values) {
+    std::memcpy(pixels, &quads[values & 0xFF], sizeof quads[0]);
+    std::memcpy(pixels + 4, &quads[values >> 8], sizeof quads[0]);
+}
+
+inline void store_tile(std::uint16_t* pixels, const std::uint32_t* pairs, std::uint32_t values) {
+#pragma GCC unroll 4
+    for (std::uint32_t i = 0; i < 4; ++i)
+        std::memcpy(pixels + 2 * i, &pairs[(values >> (4 * i)) & 15], sizeof pairs[0]);
 }
 
 // 8 pixels and the pattern row of one tile.
+template <typename Palette>
 inline void draw_tile(std::uint16_t* pixels, std::uint16_t* values, const std::uint8_t* rows,
-                      std::uint32_t tile, const PixelQuad* palette) {
+                      std::uint32_t tile, const Palette* palette) {
     const std::uint8_t* pattern = rows + tile * 16;
     const std::uint32_t row_values = pattern_row(pattern[0], pattern[8]);
     *values = static_cast<std::uint16_t>(row_values);
-    std::memcpy(pixels, &palette[row_values & 0xFF], sizeof(PixelQuad));
-    std::memcpy(pixels + 4, &palette[row_values >> 8], sizeof(PixelQuad));
+    store_tile(pixels, palette, row_values);
 }
 
 // Tile columns [first, end) of one table; the two tiles of a quarter share one attribute fetch.
 // Everything is read into locals first: the pixel stores could otherwise alias it.
+template <typename Table>
 void draw_tiles(std::uint16_t* pixels, std::uint16_t* values, const LinePatterns& line,
-                const TableRow& table, std::uint32_t first, std::uint32_t end) {
+                const Table& palettes, const TableRow& table, std::uint32_t first, std::uint32_t end) {
     const std::uint8_t* const rows = line.rows;
     const std::uint32_t quarter_shift = line.quarter_shift;
-    const QuadTable& quads = *line.quads;
     const std::uint8_t* const names = table.names;
     const std::uint8_t* const attributes = table.attributes;
     std::uint32_t column = first;
     if (column < end && column % 2 == 1) {
-        draw_tile(pixels, values, rows, names[column], tile_palette(quads, attributes, quarter_shift, column));
+        draw_tile(pixels, values, rows, names[column], tile_palette(palettes, attributes, quarter_shift, column));
         pixels += 8;
         ++values;
         ++column;
     }
     for (; column + 2 <= end; column += 2) {
-        const PixelQuad* palette = tile_palette(quads, attributes, quarter_shift, column);
+        const auto* palette = tile_palette(palettes, attributes, quarter_shift, column);
         draw_tile(pixels, values, rows, names[column], palette);
         draw_tile(pixels + 8, values + 1, rows, names[column + 1], palette);
         pixels += 16;
         values += 2;
     }
     if (column < end)
-        draw_tile(pixels, values, rows, names[column], tile_palette(quads, attributes, quarter_shift, column));
+        draw_tile(pixels, values, rows, names[column], tile_palette(palettes, attributes, quarter_shift, column));
 }
 
 // The line's tiles come from its own table from the scrolled-to column on, then from the
 // table to its right from column 0. With a scroll that is not a multiple of 8 the first and
 // the 33rd tile are cut: the tiles are drawn aside and the picture's columns copied out;
 // otherwise the 32 tiles go straight into the row.
+template <typename Table>
 void draw_background(std::uint16_t* row, BackgroundRow& background, const std::uint8_t* image,
-                     std::uint32_t mirroring, std::uint32_t line, const QuadTable& quads) {
+                     std::uint32_t mirroring, std::uint32_t line, const Table& palettes) {
     const std::uint32_t scroll_x = image[priv::scroll_x];
     const std::uint32_t line_sum = line + image[priv::scroll_y];
     const std::uint32_t ny = line_sum % 240;
@@ -319,7 +389,7 @@ void draw_background(std::uint16_t* row, BackgroundRow& background, const std::u
                             table_row(image, horizontal_neighbour(attribute_row), mirroring)};
     // Pattern tables lie below 0x2000, where the fold changes nothing.
     const LinePatterns patterns = {image + ppu_space + background_pattern_base(image) + ny % 8,
-                                   (ny % 32) >= 16 ? 4u : 0u, &quads};
+                                   (ny % 32) >= 16 ? 4u : 0u};
 
     background.shown = true;
     background.offset = scroll_x % 8;
@@ -328,8 +398,9 @@ void draw_background(std::uint16_t* row, BackgroundRow& background, const std::u
     const std::uint32_t first_column = scroll_x / 8;
     const std::uint32_t own_tiles = 32 - first_column;
     const std::uint32_t tiles = background.offset == 0 ? 32 : 33;
-    draw_tiles(pixels, background.values, patterns, own, first_column, 32);
-    draw_tiles(pixels + 8 * own_tiles, background.values + own_tiles, patterns, right, 0, tiles - own_tiles);
+    draw_tiles(pixels, background.values, patterns, palettes, own, first_column, 32);
+    draw_tiles(pixels + 8 * own_tiles, background.values + own_tiles, patterns, palettes, right, 0,
+               tiles - own_tiles);
     if (background.offset != 0)
         std::memcpy(row, aside + background.offset, picture_width * sizeof *row);
 }
@@ -417,7 +488,11 @@ void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mi
     if (row != nullptr) {
         const std::uint32_t* mapped = surface_colours(surface);
         if (show_background(image)) {
-            draw_background(row, background, image, mirroring, line, background_quads(mapped, image));
+            const BackgroundPalettes palettes = background_palettes(mapped, image);
+            if (palettes.quads != nullptr)
+                draw_background(row, background, image, mirroring, line, *palettes.quads);
+            else
+                draw_background(row, background, image, mirroring, line, *palettes.pairs);
         } else {
             background.shown = false;
             std::fill(row, row + picture_width, static_cast<std::uint16_t>(mapped[palette_byte(image, 0) & 63]));

@@ -80,6 +80,33 @@ TEST_F(RendererKeptTables, ColoursFollowTheSurfaceWithThePaletteUnchanged) {
     SDL_FreeSurface(other);
 }
 
+TEST_F(RendererKeptTables, BackgroundColoursFollowPaletteWritesHeldForAnyNumberOfLines) {
+    // Every column shows the colour its palette bytes give on that line: changes held for one
+    // line or several, the backdrop, a byte whose new colour is the same as the old one
+    // (0x0E and 0x0F are alike), and a change undone.
+    show(true, false);
+    fill_table(A, 4, 0xE4);  // values 0,1,2,3,...; palettes 0, 1 above, 2, 3 below in each block
+    struct Write {
+        std::uint32_t line, entry;
+        std::uint8_t value;
+    };
+    const Write writes[] = {{3, 0x01, 0x30}, {4, 0x01, 0x21}, {5, 0x0E, 0x0F}, {8, 0x0E, 0x0E},
+                            {9, 0x00, 0x15}, {10, 0x00, 0x0D}, {11, 0x07, 0x3A}, {11, 0x0B, 0x12},
+                            {12, 0x0F, 0x2C}, {16, 0x00, 0x30}, {17, 0x09, 0x0F}, {20, 0x05, 0x27},
+                            {21, 0x05, 0x1A}, {22, 0x05, 0x27}, {30, 0x03, 0x01}};
+    for (std::uint32_t line = 0; line < 40; ++line) {
+        for (const Write& write : writes)
+            if (write.line == line) image[0x13F00 + write.entry] = write.value;
+        render(line);
+        for (std::uint32_t x = 0; x < 256; ++x) {
+            const std::uint32_t palette = (line % 32 >= 16 ? 2 : 0) + (x % 32 >= 16 ? 1 : 0);
+            const std::uint32_t value = x % 4;
+            const std::uint8_t index = image[0x13F00 + (value == 0 ? 0 : palette * 4 + value)];
+            ASSERT_EQ(picture(static_cast<int>(x), static_cast<int>(line)), rgb565(index)) << line << " " << x;
+        }
+    }
+}
+
 TEST_F(RendererKeptTables, OverlappingSpritesAnywhereOnTheLine) {
     // A higher-numbered sprite at X and sprite 0 k columns right or left of it, for X on both
     // sides of every 64-column boundary and at the right edge. The owner shows tile 4 (values
