@@ -1,6 +1,8 @@
 #include "ppu/renderer.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "core/machine.h"
@@ -12,157 +14,282 @@ namespace {
 constexpr std::uint32_t picture_width = 256;
 constexpr std::uint32_t picture_height = 240;  // line 240 is handed over but has no row
 constexpr std::uint8_t list_end = 0xFF;
+constexpr std::uint32_t sprite_count = 64;
+constexpr std::uint32_t palette_index = ppu_space + 0x3F00;  // image index of the palette
 
 // Nametable neighbours: 0x2000/0x2400 and 0x2800/0x2C00 sit side by side,
 // 0x2000/0x2800 and 0x2400/0x2C00 one above the other.
 constexpr std::uint32_t horizontal_neighbour(std::uint32_t table) { return table ^ 0x0400; }
 constexpr std::uint32_t vertical_neighbour(std::uint32_t table) { return table ^ 0x0800; }
 
-inline std::uint8_t ppu_read(const std::uint8_t* image, std::uint32_t address,
-                             std::uint32_t mirroring) {
-    std::uint8_t value;
-    vram_read(value, image, static_cast<std::uint16_t>(address), mirroring);
-    return value;
-}
-
 // ---- Pattern rows ------------------------------------------------------------------------
 // The pixel values of one row of a tile, two bits per column: column c (0 the leftmost) in
 // bits 2c and 2c + 1. In a plane byte bit 7 is the leftmost column; mirrored rows (sprites
-// flipped horizontally) take bit 0 as the leftmost instead.
-constexpr std::array<std::uint16_t, 256> make_plane_columns(bool mirrored) {
+// flipped horizontally) take bit 0 as the leftmost instead. Each plane has its own table, the
+// high plane's already in the upper bit of each pair.
+constexpr std::array<std::uint16_t, 256> make_plane_columns(bool mirrored, std::uint32_t plane) {
     std::array<std::uint16_t, 256> table{};
     for (std::uint32_t byte = 0; byte < 256; ++byte)
         for (std::uint32_t column = 0; column < 8; ++column) {
             const std::uint32_t bit = mirrored ? column : 7 - column;
-            table[byte] = static_cast<std::uint16_t>(table[byte] | ((byte >> bit) & 1u) << (2 * column));
+            table[byte] = static_cast<std::uint16_t>(table[byte] | ((byte >> bit) & 1u) << (2 * column + plane));
         }
     return table;
 }
-constexpr std::array<std::uint16_t, 256> plane_columns = make_plane_columns(false);
-constexpr std::array<std::uint16_t, 256> mirrored_plane_columns = make_plane_columns(true);
+constexpr std::array<std::uint16_t, 256> low_plane_columns = make_plane_columns(false, 0);
+constexpr std::array<std::uint16_t, 256> high_plane_columns = make_plane_columns(false, 1);
+constexpr std::array<std::uint16_t, 256> mirrored_low_plane_columns = make_plane_columns(true, 0);
+constexpr std::array<std::uint16_t, 256> mirrored_high_plane_columns = make_plane_columns(true, 1);
 
 inline std::uint32_t pattern_row(std::uint8_t low, std::uint8_t high) {
-    return plane_columns[low] | (plane_columns[high] << 1u);
+    return low_plane_columns[low] | high_plane_columns[high];
 }
 
 inline std::uint32_t mirrored_pattern_row(std::uint8_t low, std::uint8_t high) {
-    return mirrored_plane_columns[low] | (mirrored_plane_columns[high] << 1u);
+    return mirrored_low_plane_columns[low] | mirrored_high_plane_columns[high];
 }
 
 inline std::uint32_t column_value(std::uint32_t row, std::uint32_t column) {
     return (row >> (2 * column)) & 3u;
 }
 
-// ---- Sprites of the line, spread over the columns ----------------------------------------
-// pixel[x] is 0 where no sprite pixel shows (no sprite, or the chosen sprite is transparent
-// there); otherwise `sprite_opaque`, `sprite_behind` for a behind-background sprite, and the
-// palette entry (palette × 4 + pixel value) in the low four bits.
-constexpr std::uint8_t sprite_opaque = 0x80;
-constexpr std::uint8_t sprite_behind = 0x40;
+// A plane byte with the leftmost column in bit 0, for column masks.
+constexpr std::array<std::uint8_t, 256> make_reversed_bits() {
+    std::array<std::uint8_t, 256> table{};
+    for (std::uint32_t byte = 0; byte < 256; ++byte)
+        for (std::uint32_t bit = 0; bit < 8; ++bit)
+            table[byte] = static_cast<std::uint8_t>(table[byte] | ((byte >> bit) & 1u) << (7 - bit));
+    return table;
+}
+constexpr std::array<std::uint8_t, 256> reversed_bits = make_reversed_bits();
 
-struct LineSprites {
-    std::uint8_t pixel[picture_width];
-    std::uint8_t owner[picture_width];  // the sprite chosen for the column, list_end for none
-    std::uint32_t first, end;           // the columns covered lie in [first, end)
+// ---- Sprite selection --------------------------------------------------------------------
+// Which lines a sprite covers follows from its Y byte alone, so the sprites of every line are
+// kept as one set per line (bit n: sprite n) and brought up to date from the Y bytes that
+// differ from the ones the sets were made from. Sprite memory can change between any two
+// lines, but seldom does: comparing it costs far less than testing 64 sprites per line.
+constexpr std::uint32_t covered_lines = 255 + 9;  // a Y of 255 covers lines 256-263
+
+struct SpriteLines {
+    alignas(16) std::uint8_t memory[256];  // the sprite memory the sets follow; only its Y bytes count
+    std::uint64_t sprites[covered_lines];
+    bool valid = false;
 };
+SpriteLines sprite_lines;
 
-// Writes every listed sprite's row into the columns it covers. The list runs from the
-// highest sprite number down, so it is walked backwards: a higher-numbered sprite overwrites
-// a lower one, transparent pixels included, and ends up owning the column.
-// Returns the number of sprites on the line.
-std::uint32_t spread_sprites(LineSprites& sprites, const std::uint8_t* image,
-                             std::uint32_t mirroring, std::uint32_t line) {
-    const std::uint8_t* list = image + priv::line_sprites;
+// Bytes 0 and 4 of every 8 bytes of sprite memory: the Y bytes of two sprites.
+constexpr std::uint64_t y_bytes =
+    std::bit_cast<std::uint64_t>(std::array<std::uint8_t, 8>{0xFF, 0, 0, 0, 0xFF, 0, 0, 0});
+
+// Written so that the compiler compares 16 bytes at a time.
+bool y_bytes_differ(const std::uint8_t* memory) {
+    std::uint8_t difference[16] = {};
+#pragma GCC unroll 16
+    for (std::uint32_t i = 0; i < sizeof sprite_lines.memory; i += 16)
+        for (std::uint32_t j = 0; j < 16; ++j)
+            difference[j] = static_cast<std::uint8_t>(difference[j] | (memory[i + j] ^ sprite_lines.memory[i + j]));
+    std::uint64_t low, high;
+    std::memcpy(&low, difference, sizeof low);
+    std::memcpy(&high, difference + 8, sizeof high);
+    return ((low | high) & y_bytes) != 0;
+}
+
+// Y + 1 <= line < Y + 9, without wrapping: a Y of 239 and above stays off the picture.
+void place_sprite(std::uint32_t number, std::uint32_t top) {
+    for (std::uint32_t line = top + 1; line < top + 9; ++line)
+        sprite_lines.sprites[line] |= std::uint64_t{1} << number;
+}
+
+void lift_sprite(std::uint32_t number, std::uint32_t top) {
+    for (std::uint32_t line = top + 1; line < top + 9; ++line)
+        sprite_lines.sprites[line] &= ~(std::uint64_t{1} << number);
+}
+
+void follow_sprite_memory(const std::uint8_t* memory) {
+    if (!sprite_lines.valid) {
+        std::memset(sprite_lines.sprites, 0, sizeof sprite_lines.sprites);
+        for (std::uint32_t n = 0; n < sprite_count; ++n) {
+            sprite_lines.memory[4 * n] = memory[4 * n];
+            place_sprite(n, memory[4 * n]);
+        }
+        sprite_lines.valid = true;
+        return;
+    }
+    if (!y_bytes_differ(memory)) return;
+    for (std::uint32_t n = 0; n < sprite_count; ++n) {
+        const std::uint8_t top = memory[4 * n];
+        if (top == sprite_lines.memory[4 * n]) continue;
+        lift_sprite(n, sprite_lines.memory[4 * n]);
+        place_sprite(n, top);
+        sprite_lines.memory[4 * n] = top;
+    }
+}
+
+// Writes the list (highest sprite number first, no per-line limit; it has room for all 64
+// and the end mark) and returns the number of sprites in it.
+std::uint32_t list_line_sprites(std::uint8_t* image, std::uint32_t line) {
+    std::uint8_t* list = image + priv::line_sprites;
     std::uint32_t count = 0;
-    while (list[count] != list_end) ++count;
-    if (count == 0) return 0;
-
-    std::memset(sprites.pixel, 0, sizeof sprites.pixel);
-    std::memset(sprites.owner, list_end, sizeof sprites.owner);
-    sprites.first = picture_width;
-    sprites.end = 0;
-    const std::uint32_t pattern_base = sprite_pattern_base(image);
-    for (std::uint32_t i = count; i-- > 0;) {
-        const std::uint8_t number = list[i];
-        const std::uint8_t* sprite = image + priv::sprite_memory + 4u * number;
-        const std::uint32_t top = sprite[0], tile = sprite[1], attributes = sprite[2], left = sprite[3];
-
-        std::uint32_t row = line - top - 1;
-        if (attributes & 0x80) row = 7 - row;
-        const std::uint32_t address = pattern_base + tile * 16 + row;
-        const std::uint8_t low = ppu_read(image, address, mirroring);
-        const std::uint8_t high = ppu_read(image, address + 8, mirroring);
-        const std::uint8_t shown = static_cast<std::uint8_t>(
-            sprite_opaque | ((attributes & 0x20) ? sprite_behind : 0) | ((attributes & 3) << 2));
-
-        if (left < sprites.first) sprites.first = left;
-        if (left + 8 > sprites.end) sprites.end = left + 8 < picture_width ? left + 8 : picture_width;
-        const std::uint32_t values =
-            (attributes & 0x40) ? mirrored_pattern_row(low, high) : pattern_row(low, high);
-        for (std::uint32_t column = 0; column < 8 && left + column < picture_width; ++column) {
-            const std::uint32_t x = left + column;
-            const std::uint32_t value = column_value(values, column);
-            sprites.owner[x] = number;
-            sprites.pixel[x] = value ? static_cast<std::uint8_t>(shown | value) : 0;
+    if (show_sprites(image)) {
+        follow_sprite_memory(image + priv::sprite_memory);
+        std::uint64_t on_line = line < covered_lines ? sprite_lines.sprites[line] : 0;
+        while (on_line != 0) {
+            const std::uint32_t number = 63 - static_cast<std::uint32_t>(std::countl_zero(on_line));
+            list[count++] = static_cast<std::uint8_t>(number);
+            on_line ^= std::uint64_t{1} << number;
         }
     }
+    list[count] = list_end;
     return count;
 }
 
-// The moment of the sprite-0 hit: from the last column that sprite 0 owns; 0 when it owns none.
-std::uint8_t sprite0_moment(const LineSprites& sprites, const std::uint8_t* image) {
-    const std::uint32_t left = image[priv::sprite_memory + 3];
-    const std::uint32_t last = left + 7 < picture_width ? left + 7 : picture_width - 1;
-    for (std::uint32_t x = last + 1; x-- > left;)
-        if (sprites.owner[x] == 0) return static_cast<std::uint8_t>((x + 16) / 3);
-    return 0;
+// ---- Colours -----------------------------------------------------------------------------
+// Palette entry 0-31 as the fold gives it: every multiple of 4 is the byte of 0x3F00.
+inline std::uint8_t palette_byte(const std::uint8_t* image, std::uint32_t entry) {
+    return image[palette_index + (entry % 4 == 0 ? 0 : entry)];
 }
 
-// ---- Drawing one line ----------------------------------------------------------------------
-// Surface values of the 16 palette entries from base: colour index modulo 64, then the
-// surface's mapping of its RGB triple.
-void palette_colours(std::uint16_t* out, const std::uint32_t* colours, const std::uint8_t* image,
-                     std::uint32_t base, std::uint32_t mirroring) {
-    for (std::uint32_t i = 0; i < 16; ++i)
-        out[i] = static_cast<std::uint16_t>(colours[ppu_read(image, base + i, mirroring) & 63]);
+// Two pixels that lie side by side in the row, as one word (the first at the lower address).
+inline std::uint32_t pixel_pair(std::uint16_t first, std::uint16_t second) {
+    const std::uint16_t two[2] = {first, second};
+    std::uint32_t word;
+    std::memcpy(&word, two, sizeof word);
+    return word;
 }
 
-// Two neighbouring columns are coloured at once: pairs[palette][v0 + 4 × v1] holds the colours
-// of pixel values v0 and v1 under one of the four background palettes.
-struct PixelPair {
-    std::uint16_t first, second;  // left, right
-};
-static_assert(sizeof(PixelPair) == 2 * sizeof(std::uint16_t), "pairs are two pixels of the row");
-using PairTable = PixelPair[4][16];
+// Likewise two pairs: four neighbouring columns, half a tile row.
+inline std::uint64_t pixel_quad(std::uint32_t first, std::uint32_t second) {
+    if constexpr (std::endian::native == std::endian::little)
+        return first | std::uint64_t{second} << 32;
+    else
+        return std::uint64_t{first} << 32 | second;
+}
 
-// The table depends only on the 16 background colours, which seldom change from one line to
-// the next: it is rebuilt only when they do.
-struct PairCache {
-    std::uint16_t palette[16];
-    PairTable pairs;
+// The background colours in two forms. quads[palette][v] holds the colours of the four
+// columns whose pixel values are the two-bit fields of v, the leftmost in bits 0-1: either
+// byte of a pattern_row value. pairs[palette][v0 + 4 × v1] holds two columns: twice the
+// lookups per tile, a sixteenth of the making.
+using QuadTable = std::uint64_t[4][256];
+using PairTable = std::uint32_t[4][16];
+
+// The palette bytes seldom change from one line to the next. The quads serve every line
+// whose palette bytes and mapping are those they were checked against. A line with other
+// colours is drawn with pairs, made for it; once its colours have held for a second line the
+// quads are made again, for the palettes whose colours changed only. So a palette that
+// changes on every line never pays for quads.
+struct BackgroundColours {
+    std::uint8_t source[16];  // palette bytes 0x3F00-0x3F0F the quads were checked against
+    std::uint64_t mapping = 0;
     bool valid = false;
-};
-PairCache pair_cache;
+    std::uint16_t colour[4][4];  // the colours each palette's quads were made of
+    QuadTable quads;
 
-const PairTable& pair_table(const std::uint16_t* palette) {
-    if (!pair_cache.valid || std::memcmp(pair_cache.palette, palette, sizeof pair_cache.palette) != 0) {
-        std::memcpy(pair_cache.palette, palette, sizeof pair_cache.palette);
-        for (std::uint32_t p = 0; p < 4; ++p)
-            for (std::uint32_t i = 0; i < 16; ++i)
-                pair_cache.pairs[p][i] = PixelPair{palette[p * 4 + i % 4], palette[p * 4 + i / 4]};
-        pair_cache.valid = true;
-    }
-    return pair_cache.pairs;
+    std::uint8_t unsettled[16];  // palette bytes of the last line drawn with pairs
+    std::uint64_t unsettled_mapping = 0;
+    bool unsettled_valid = false;
+    PairTable pairs;
+};
+BackgroundColours background_colours;
+
+// The table a line is drawn with: one of the two.
+struct BackgroundPalettes {
+    const QuadTable* quads;
+    const PairTable* pairs;
+};
+
+void make_pairs(std::uint32_t* pairs, const std::uint16_t* colour) {
+#pragma GCC unroll 16
+    for (std::uint32_t i = 0; i < 16; ++i) pairs[i] = pixel_pair(colour[i % 4], colour[i / 4]);
 }
 
-// The background of one line, drawn tile by tile from the tile under picture column 0: up to
-// 33 tiles, in which column 0 is at offset scroll_x mod 8.
-struct BackgroundStrip {
-    PixelPair colour[33 * 4];
-    std::uint16_t values[33];  // pattern_row of each tile, for the sprite priority
-    std::uint32_t offset;      // strip position of picture column 0
+void make_quads(std::uint64_t* quads, const std::uint16_t* colour) {
+    std::uint32_t pairs[16];
+    make_pairs(pairs, colour);
+    for (std::uint32_t right = 0; right < 16; ++right) {
+        const std::uint64_t right_half = pixel_quad(0, pairs[right]);
+#pragma GCC unroll 16
+        for (std::uint32_t left = 0; left < 16; ++left)
+            quads[right * 16 + left] = right_half | pixel_quad(pairs[left], 0);
+    }
+}
+
+void palette_colours(std::uint16_t* colour, const std::uint32_t* colours, const std::uint8_t* image,
+                     std::uint32_t palette) {
+#pragma GCC unroll 4
+    for (std::uint32_t value = 0; value < 4; ++value)
+        colour[value] = static_cast<std::uint16_t>(colours[palette_byte(image, palette * 4 + value) & 63]);
+}
+
+BackgroundPalettes background_palettes(const std::uint32_t* colours, const std::uint8_t* image) {
+    BackgroundColours& cache = background_colours;
+    const std::uint64_t mapping = surface_colour_mappings();
+    const std::uint8_t* source = image + palette_index;
+    if (cache.valid && cache.mapping == mapping && std::memcmp(cache.source, source, 16) == 0)
+        return {&cache.quads, nullptr};
+
+    if (cache.unsettled_valid && cache.unsettled_mapping == mapping &&
+        std::memcmp(cache.unsettled, source, 16) == 0) {
+        for (std::uint32_t palette = 0; palette < 4; ++palette) {
+            std::uint16_t colour[4];
+            palette_colours(colour, colours, image, palette);
+            if (cache.valid && std::memcmp(colour, cache.colour[palette], sizeof colour) == 0) continue;
+            make_quads(cache.quads[palette], colour);
+            std::memcpy(cache.colour[palette], colour, sizeof colour);
+        }
+        std::memcpy(cache.source, source, sizeof cache.source);
+        cache.mapping = mapping;
+        cache.valid = true;
+        cache.unsettled_valid = false;
+        return {&cache.quads, nullptr};
+    }
+
+    for (std::uint32_t palette = 0; palette < 4; ++palette) {
+        std::uint16_t colour[4];
+        palette_colours(colour, colours, image, palette);
+        make_pairs(cache.pairs[palette], colour);
+    }
+    std::memcpy(cache.unsettled, source, sizeof cache.unsettled);
+    cache.unsettled_mapping = mapping;
+    cache.unsettled_valid = true;
+    return {nullptr, &cache.pairs};
+}
+
+// colour[palette × 4 + value] of the sprite palettes, kept like the background's. Value 0 is
+// transparent and never drawn: its entries stay 0, so 0x3F00 is none of their business.
+struct SpriteColours {
+    std::uint8_t source[16];  // palette bytes 0x3F10-0x3F1F
+    std::uint64_t mapping = 0;
+    bool valid = false;
+    std::uint16_t colour[16] = {};
+};
+SpriteColours sprite_colours;
+
+const std::uint16_t* sprite_palette(const std::uint32_t* colours, const std::uint8_t* image) {
+    SpriteColours& cache = sprite_colours;
+    const std::uint64_t mapping = surface_colour_mappings();
+    const std::uint8_t* source = image + palette_index + 16;
+    if (cache.valid && cache.mapping == mapping && std::memcmp(cache.source, source, 16) == 0)
+        return cache.colour;
+
+    for (std::uint32_t entry = 0; entry < 16; ++entry)
+        if (entry % 4 != 0)
+            cache.colour[entry] = static_cast<std::uint16_t>(colours[palette_byte(image, 16 + entry) & 63]);
+    std::memcpy(cache.source, source, sizeof cache.source);
+    cache.mapping = mapping;
+    cache.valid = true;
+    return cache.colour;
+}
+
+// ---- Background --------------------------------------------------------------------------
+// The tiles of one line, from the tile under picture column 0: up to 33, in which column 0 is
+// at offset scroll_x mod 8. Their pattern rows stay for the sprites behind the background.
+struct BackgroundRow {
+    std::uint16_t values[33];  // pattern_row of each tile
+    std::uint32_t offset;      // tile position of picture column 0
+    bool shown = false;        // hidden: value 0 everywhere
 
     std::uint32_t value_at(std::uint32_t x) const {
+        if (!shown) return 0;
         const std::uint32_t position = offset + x;
         return column_value(values[position / 8], position % 8);
     }
@@ -175,119 +302,203 @@ inline const std::uint8_t* table_row(const std::uint8_t* image, std::uint32_t ad
     return image + ppu_image_index(static_cast<std::uint16_t>(address), mirroring);
 }
 
-// Each tile is fetched once, its attribute palette once per 16 columns. With a scroll that is
-// not a multiple of 8, column 0 fetches as at a boundary, so the line still starts with the
-// tile and attribute under it.
-void draw_background(BackgroundStrip& strip, const std::uint8_t* image, std::uint32_t mirroring,
-                     std::uint32_t line, const std::uint16_t* palette) {
-    const PairTable& pairs = pair_table(palette);
+// The row of one name table that a line takes tiles from.
+struct TableRow {
+    const std::uint8_t* names;       // 32 tile numbers
+    const std::uint8_t* attributes;  // 8 attribute bytes
+};
 
+struct LinePatterns {
+    const std::uint8_t* rows;     // the line's row of tile 0 in the background pattern table
+    std::uint32_t quarter_shift;  // 4 for the lower quarters of the attribute bytes, else 0
+};
+
+// Tile column c takes the attribute quarter of its own 16 columns.
+template <typename Table>
+inline const auto* tile_palette(const Table& table, const std::uint8_t* attributes,
+                                std::uint32_t quarter_shift, std::uint32_t column) {
+    const std::uint32_t shift = quarter_shift + (column & 2);  // right half: columns 2, 3 of 4
+    return table[(attributes[column / 4] >> shift) & 3];
+}
+
+// The 8 pixels of a tile row from its pattern_row value.
+inline void store_tile(std::uint16_t* pixels, const std::uint64_t* quads, std::uint32_t values) {
+    std::memcpy(pixels, &quads[values & 0xFF], sizeof quads[0]);
+    std::memcpy(pixels + 4, &quads[values >> 8], sizeof quads[0]);
+}
+
+inline void store_tile(std::uint16_t* pixels, const std::uint32_t* pairs, std::uint32_t values) {
+#pragma GCC unroll 4
+    for (std::uint32_t i = 0; i < 4; ++i)
+        std::memcpy(pixels + 2 * i, &pairs[(values >> (4 * i)) & 15], sizeof pairs[0]);
+}
+
+// 8 pixels and the pattern row of one tile.
+template <typename Palette>
+inline void draw_tile(std::uint16_t* pixels, std::uint16_t* values, const std::uint8_t* rows,
+                      std::uint32_t tile, const Palette* palette) {
+    const std::uint8_t* pattern = rows + tile * 16;
+    const std::uint32_t row_values = pattern_row(pattern[0], pattern[8]);
+    *values = static_cast<std::uint16_t>(row_values);
+    store_tile(pixels, palette, row_values);
+}
+
+// Tile columns [first, end) of one table; the two tiles of a quarter share one attribute fetch.
+// Everything is read into locals first: the pixel stores could otherwise alias it.
+template <typename Table>
+void draw_tiles(std::uint16_t* pixels, std::uint16_t* values, const LinePatterns& line,
+                const Table& palettes, const TableRow& table, std::uint32_t first, std::uint32_t end) {
+    const std::uint8_t* const rows = line.rows;
+    const std::uint32_t quarter_shift = line.quarter_shift;
+    const std::uint8_t* const names = table.names;
+    const std::uint8_t* const attributes = table.attributes;
+    std::uint32_t column = first;
+    if (column < end && column % 2 == 1) {
+        draw_tile(pixels, values, rows, names[column], tile_palette(palettes, attributes, quarter_shift, column));
+        pixels += 8;
+        ++values;
+        ++column;
+    }
+    for (; column + 2 <= end; column += 2) {
+        const auto* palette = tile_palette(palettes, attributes, quarter_shift, column);
+        draw_tile(pixels, values, rows, names[column], palette);
+        draw_tile(pixels + 8, values + 1, rows, names[column + 1], palette);
+        pixels += 16;
+        values += 2;
+    }
+    if (column < end)
+        draw_tile(pixels, values, rows, names[column], tile_palette(palettes, attributes, quarter_shift, column));
+}
+
+// The line's tiles come from its own table from the scrolled-to column on, then from the
+// table to its right from column 0. With a scroll that is not a multiple of 8 the first and
+// the 33rd tile are cut: the tiles are drawn aside and the picture's columns copied out;
+// otherwise the 32 tiles go straight into the row.
+template <typename Table>
+void draw_background(std::uint16_t* row, BackgroundRow& background, const std::uint8_t* image,
+                     std::uint32_t mirroring, std::uint32_t line, const Table& palettes) {
     const std::uint32_t scroll_x = image[priv::scroll_x];
     const std::uint32_t line_sum = line + image[priv::scroll_y];
     const std::uint32_t ny = line_sum % 240;
     std::uint32_t table = nametable_base(image);
     if (line_sum >= 240) table = vertical_neighbour(table);
-    // The line's rows in its own table and in the table to its right.
     const std::uint32_t tile_row = table + (ny / 8) * 32;
     const std::uint32_t attribute_row = table + 0x3C0 + (ny / 32) * 8;
-    const std::uint8_t* const names[2] = {table_row(image, tile_row, mirroring),
-                                          table_row(image, horizontal_neighbour(tile_row), mirroring)};
-    const std::uint8_t* const attributes[2] = {
-        table_row(image, attribute_row, mirroring),
-        table_row(image, horizontal_neighbour(attribute_row), mirroring)};
+    const TableRow own = {table_row(image, tile_row, mirroring), table_row(image, attribute_row, mirroring)};
+    const TableRow right = {table_row(image, horizontal_neighbour(tile_row), mirroring),
+                            table_row(image, horizontal_neighbour(attribute_row), mirroring)};
     // Pattern tables lie below 0x2000, where the fold changes nothing.
-    const std::uint8_t* const patterns = image + ppu_space + background_pattern_base(image) + ny % 8;
-    const std::uint32_t lower_half = (ny % 32) >= 16 ? 4 : 0;
+    const LinePatterns patterns = {image + ppu_space + background_pattern_base(image) + ny % 8,
+                                   (ny % 32) >= 16 ? 4u : 0u};
 
-    strip.offset = scroll_x % 8;
-    const std::uint32_t tiles = strip.offset == 0 ? 32 : 33;
-    const PixelPair* tile_pairs = pairs[0];  // of the attribute palette
-    for (std::uint32_t t = 0; t < tiles; ++t) {
-        const std::uint32_t sum = scroll_x - strip.offset + 8 * t;  // the tile's first column
-        const std::uint32_t side = sum >= 256 ? 1 : 0;             // 1: the table to the right
-        const std::uint32_t nx = sum & 0xFF;
-        const std::uint32_t tile = names[side][nx / 8];
-        const std::uint32_t values = pattern_row(patterns[tile * 16], patterns[tile * 16 + 8]);
-        if (nx % 16 == 0 || t == 0) {
-            const std::uint32_t shift = lower_half + ((nx % 32) >= 16 ? 2 : 0);
-            tile_pairs = pairs[(attributes[side][nx / 32] >> shift) & 3];
-        }
-        strip.values[t] = static_cast<std::uint16_t>(values);
-        PixelPair* out = strip.colour + 4 * t;
-        out[0] = tile_pairs[values & 15];
-        out[1] = tile_pairs[(values >> 4) & 15];
-        out[2] = tile_pairs[(values >> 8) & 15];
-        out[3] = tile_pairs[values >> 12];
-    }
+    background.shown = true;
+    background.offset = scroll_x % 8;
+    std::uint16_t aside[33 * 8];
+    std::uint16_t* const pixels = background.offset == 0 ? row : aside;
+    const std::uint32_t first_column = scroll_x / 8;
+    const std::uint32_t own_tiles = 32 - first_column;
+    const std::uint32_t tiles = background.offset == 0 ? 32 : 33;
+    draw_tiles(pixels, background.values, patterns, palettes, own, first_column, 32);
+    draw_tiles(pixels + 8 * own_tiles, background.values + own_tiles, patterns, palettes, right, 0,
+               tiles - own_tiles);
+    if (background.offset != 0)
+        std::memcpy(row, aside + background.offset, picture_width * sizeof *row);
 }
 
-// The colour of every column goes straight into the surface row: the background first, then
-// the sprite pixels that win over it.
-void draw_line(std::uint16_t* row, SDL_Surface* surface, const std::uint8_t* image,
-               std::uint32_t mirroring, std::uint32_t line, const LineSprites* sprites) {
-    // The palette cannot change within a line: look its entries up once.
-    const std::uint32_t* colours = surface_colours(surface);
-    std::uint16_t background_colour[16];
-    palette_colours(background_colour, colours, image, 0x3F00, mirroring);
+// ---- Sprites -----------------------------------------------------------------------------
+// Of the sprites that cover a column the highest-numbered owns it, a transparent pixel
+// included. The list runs from the highest number down, so each sprite in turn owns the
+// columns that no sprite before it took: a set of taken columns, bit x for column x, with a
+// spare word for the 8 columns from 249-255 that reach past the last.
+struct TakenColumns {
+    std::uint64_t bits[picture_width / 64 + 1];
+};
 
-    BackgroundStrip strip;
-    if (show_background(image)) {
-        draw_background(strip, image, mirroring, line, background_colour);
-        const auto* strip_bytes = reinterpret_cast<const unsigned char*>(strip.colour);
-        std::memcpy(row, strip_bytes + strip.offset * sizeof *row, picture_width * sizeof *row);
-    } else {
-        // Hidden background: value 0 everywhere, in the colour of 0x3F00.
-        strip.offset = 0;
-        std::memset(strip.values, 0, sizeof strip.values);
-        for (std::uint32_t x = 0; x < picture_width; ++x) row[x] = background_colour[0];
-    }
+// Bit c: column x + c is taken.
+inline std::uint32_t taken_from(const TakenColumns& taken, std::uint32_t x) {
+    const std::uint32_t word = x / 64, shift = x % 64;
+    std::uint64_t window = taken.bits[word] >> shift;
+    if (shift > 56) window |= taken.bits[word + 1] << (64 - shift);
+    return static_cast<std::uint32_t>(window & 0xFF);
+}
 
-    if (sprites == nullptr) return;
-    std::uint16_t sprite_colour[16];
-    palette_colours(sprite_colour, colours, image, 0x3F10, mirroring);
-    // A sprite pixel in front wins; one behind the background shows only over value 0.
-    for (std::uint32_t x = sprites->first; x < sprites->end; ++x) {
-        const std::uint8_t shown = sprites->pixel[x];
-        if (shown != 0 && (!(shown & sprite_behind) || strip.value_at(x) == 0))
-            row[x] = sprite_colour[shown & 15];
+inline void take(TakenColumns& taken, std::uint32_t x, std::uint32_t columns) {
+    const std::uint32_t word = x / 64, shift = x % 64;
+    taken.bits[word] |= std::uint64_t{columns} << shift;
+    if (shift > 56) taken.bits[word + 1] |= std::uint64_t{columns} >> (64 - shift);
+}
+
+// Draws the listed sprites over the background (when there is a row) and returns the moment
+// of the sprite-0 hit: from the last column that sprite 0 owns, 0 when it owns none.
+// A sprite pixel in front wins; one behind the background shows only over value 0.
+std::uint8_t draw_sprites(std::uint16_t* row, const std::uint8_t* image, std::uint32_t count,
+                          std::uint32_t line, const BackgroundRow& background,
+                          const std::uint16_t* colours) {
+    const std::uint8_t* list = image + priv::line_sprites;
+    const std::uint8_t* patterns = image + ppu_space + sprite_pattern_base(image);
+    TakenColumns taken = {};
+    std::uint8_t moment = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t number = list[i];
+        const std::uint8_t* sprite = image + priv::sprite_memory + 4 * number;
+        const std::uint32_t top = sprite[0], tile = sprite[1], attributes = sprite[2], left = sprite[3];
+
+        const std::uint32_t on_picture = left <= picture_width - 8 ? 0xFFu : 0xFFu >> (left - (picture_width - 8));
+        const std::uint32_t owned = ~taken_from(taken, left) & on_picture;
+        take(taken, left, owned);
+        if (number == 0 && owned != 0)
+            moment = static_cast<std::uint8_t>((left + std::bit_width(owned) - 1 + 16) / 3);
+        if (row == nullptr) continue;
+
+        // 0-7, as the sprite is listed for the line; the mask only keeps the read in the table.
+        std::uint32_t sprite_row = (line - top - 1) % 8;
+        if (attributes & 0x80) sprite_row = 7 - sprite_row;
+        const std::uint8_t* pattern = patterns + tile * 16 + sprite_row;
+        const std::uint8_t low = pattern[0], high = pattern[8];
+        const bool mirrored = (attributes & 0x40) != 0;
+        const std::uint32_t values = mirrored ? mirrored_pattern_row(low, high) : pattern_row(low, high);
+        const std::uint32_t opaque = mirrored ? (low | high) : reversed_bits[low | high];
+        const bool behind = (attributes & 0x20) != 0;
+        const std::uint16_t* palette = colours + (attributes & 3) * 4;
+        for (std::uint32_t shown = owned & opaque; shown != 0; shown &= shown - 1) {
+            const std::uint32_t column = static_cast<std::uint32_t>(std::countr_zero(shown));
+            const std::uint32_t x = left + column;
+            if (behind && background.value_at(x) != 0) continue;
+            row[x] = palette[column_value(values, column)];
+        }
     }
+    return moment;
 }
 
 }  // namespace
 
-// ---- Sprite selection --------------------------------------------------------------------
-void select_line_sprites(std::uint8_t* image, std::uint32_t line) {
-    std::uint8_t* list = image + priv::line_sprites;
-    std::uint32_t count = 0;
-    if (show_sprites(image)) {
-        // Y + 1 <= line < Y + 9 without wrapping (Y of 239 and above stays off the picture)
-        // and with no per-line limit; the list has room for all 64 and the end mark.
-        const std::uint8_t* top = image + priv::sprite_memory + 4 * 64;
-#pragma GCC unroll 8
-        for (std::uint32_t n = 64; n-- > 0;) {
-            top -= 4;
-            if (line - std::uint32_t{*top} - 1 < 8) list[count++] = static_cast<std::uint8_t>(n);
-        }
-    }
-    list[count] = list_end;
-}
+void select_line_sprites(std::uint8_t* image, std::uint32_t line) { list_line_sprites(image, line); }
 
 // ---- One line ----------------------------------------------------------------------------
+// The palette cannot change within a line: its colours are looked up once per line at most.
 void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring,
                      std::uint32_t line) {
-    select_line_sprites(image, line);
-    image[priv::sprite0_hit_cycle] = 0;
-
-    LineSprites sprites;
-    const std::uint32_t sprite_count = spread_sprites(sprites, image, mirroring, line);
-    const bool any_sprites = sprite_count != 0;
-    // Sprite 0, if listed, is last in the descending list.
-    if (any_sprites && image[priv::line_sprites + sprite_count - 1] == 0)
-        image[priv::sprite0_hit_cycle] = sprite0_moment(sprites, image);
+    const std::uint32_t count = list_line_sprites(image, line);
 
     // Line 240 only gets its sprite-0 moment: the surface has no row for it.
-    if (line >= picture_height || !surface_lock(surface)) return;
-    std::uint16_t* const row = picture_row(surface, line);
-    if (row != nullptr) draw_line(row, surface, image, mirroring, line, any_sprites ? &sprites : nullptr);
-    surface_unlock(surface);
+    const bool locked = line < picture_height && surface_lock(surface);
+    std::uint16_t* const row = locked ? picture_row(surface, line) : nullptr;
+    BackgroundRow background;
+    const std::uint16_t* colours = nullptr;
+    if (row != nullptr) {
+        const std::uint32_t* mapped = surface_colours(surface);
+        if (show_background(image)) {
+            const BackgroundPalettes palettes = background_palettes(mapped, image);
+            if (palettes.quads != nullptr)
+                draw_background(row, background, image, mirroring, line, *palettes.quads);
+            else
+                draw_background(row, background, image, mirroring, line, *palettes.pairs);
+        } else {
+            background.shown = false;
+            std::fill(row, row + picture_width, static_cast<std::uint16_t>(mapped[palette_byte(image, 0) & 63]));
+        }
+        if (count != 0) colours = sprite_palette(mapped, image);
+    }
+    image[priv::sprite0_hit_cycle] = count != 0 ? draw_sprites(row, image, count, line, background, colours) : 0;
+    if (locked) surface_unlock(surface);
 }

@@ -38,6 +38,7 @@ struct ColourCache {
     std::uint32_t masks[3] = {0, 0, 0};
     std::uint8_t bits = 0;
     std::uint32_t colours[64] = {};
+    std::uint64_t mappings = 0;  // 64 bits: never wraps back to a value a caller holds
 };
 
 ColourCache colour_cache;
@@ -63,9 +64,12 @@ const std::uint32_t* surface_colours(SDL_Surface* surface) {
         colour_cache.masks[1] = format->Gmask;
         colour_cache.masks[2] = format->Bmask;
         colour_cache.bits = format->BitsPerPixel;
+        ++colour_cache.mappings;
     }
     return colour_cache.colours;
 }
+
+std::uint64_t surface_colour_mappings() { return colour_cache.mappings; }
 
 // ---- Locking and pixel writes ------------------------------------------------------------
 bool surface_lock(SDL_Surface* surface) {

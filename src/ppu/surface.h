@@ -14,6 +14,10 @@ std::uint32_t map_rgb(SDL_Surface* surface, std::uint8_t red, std::uint8_t green
 // surface (or a surface with another format) is asked for.
 const std::uint32_t* surface_colours(SDL_Surface* surface);
 
+// How many times surface_colours has mapped the colours anew. Tables made from its colours
+// are current for as long as this number stays the same.
+std::uint64_t surface_colour_mappings();
+
 // Lock and unlock around pixel writes, only where SDL says the surface needs it. The lock
 // answers false when the pixels cannot be reached; nothing is to be written or unlocked then.
 bool surface_lock(SDL_Surface* surface);
