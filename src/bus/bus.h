@@ -7,8 +7,12 @@
 
 // The part of the decode that is neither RAM nor PRG (0x2000-0x7FFF): PPU registers, sprite
 // DMA, the joypad port and the plain bytes in between.
-void bus_read_registers(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address);
-void bus_write_registers(const std::uint8_t& source, std::uint8_t* image, std::uint32_t address);
+// Out of line even where the compiler could inline them (link-time optimisation, the CPU's
+// flattened dispatch): they are the rare path, and 256 copies would only fill the cache.
+[[gnu::noinline]] void bus_read_registers(std::uint8_t& destination, std::uint8_t* image,
+                                          std::uint32_t address);
+[[gnu::noinline]] void bus_write_registers(const std::uint8_t& source, std::uint8_t* image,
+                                           std::uint32_t address);
 
 // destination = what the CPU reads at address (0x0000-0xFFFF; higher bits are ignored).
 // Reads of 0x2003 and 0x2006, and joypad reads while the strobe is not released, leave
