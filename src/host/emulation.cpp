@@ -41,6 +41,17 @@ void emulation_prepare(RunState& state, std::uint8_t* image) {
 
 namespace {
 
+// ---- The evaluation stop's clock ------------------------------------------------------------
+// The clock is read when the instruction count reaches a multiple of 10000; a countdown to
+// that moment is cheaper per pass than dividing the count.
+struct EvaluationClock {
+    std::uint32_t start_ticks;
+    std::uint32_t until_check;  // passes to go to the next multiple of 10000, 1 to 10000
+
+    EvaluationClock(std::uint32_t start, std::uint64_t cycle_count)
+        : start_ticks(start), until_check(10000 - static_cast<std::uint32_t>(cycle_count / 4 % 10000)) {}
+};
+
 // ---- One pass --------------------------------------------------------------------------------
 // One instruction with everything around it. The debugger and the evaluation stop are template
 // switches: the modes are fixed for the whole run, so a run without them carries no test for
@@ -48,7 +59,7 @@ namespace {
 // The plain form answers whether the instruction jumped back a few bytes (cpu_execute).
 template <bool Trace, bool Evaluation, bool Watched = false>
 [[gnu::always_inline]] inline bool run_pass(RunState& state, std::uint8_t* image,
-                                            std::uint32_t start_ticks) {
+                                            EvaluationClock& clock) {
     CpuRegisters& registers = state.registers;
     ppu_tick(image, state.surface, state.line_cycles, state.nmi_request, state.frame_count,
              state.frame_skip, state.scanline, state.mirroring);
@@ -70,10 +81,13 @@ template <bool Trace, bool Evaluation, bool Watched = false>
     }
     if constexpr (Evaluation) {
         // The clock is read only once every 10000 instructions.
-        if ((state.cycle_count / 4) % 10000 == 0 && SDL_GetTicks() - start_ticks > 5000) {
-            state.quit.set(1);
-            std::printf("Inst/sec: %llu (375K in a real NES)\n\n",
-                        static_cast<unsigned long long>(state.cycle_count / 20));
+        if (--clock.until_check == 0) [[unlikely]] {
+            clock.until_check = 10000;
+            if (SDL_GetTicks() - clock.start_ticks > 5000) {
+                state.quit.set(1);
+                std::printf("Inst/sec: %llu (375K in a real NES)\n\n",
+                            static_cast<unsigned long long>(state.cycle_count / 20));
+            }
         }
     }
     if (image[priv::dma_active] == 1) [[unlikely]]
@@ -181,7 +195,7 @@ struct LoopMemory {
 // counted, at most passes_left; skipped_passes receives the ones counted.
 template <bool Evaluation>
 [[gnu::noinline]] std::uint64_t wait_loop_fast_forward(RunState& state, std::uint8_t* image,
-                                                       std::uint32_t start_ticks, std::uint32_t end,
+                                                       EvaluationClock& clock, std::uint32_t end,
                                                        std::uint64_t passes_left, LoopMemory& memory,
                                                        std::uint64_t& skipped_passes) {
     const std::uint32_t head = state.registers.pc;
@@ -203,7 +217,7 @@ template <bool Evaluation>
             sprite0_would_rise(state.line_cycles, hit_cycle, status))
             return length;
         const bool code_in_memory = pc + 2 < 0x2000 || (pc >= 0x8000 && pc + 2 <= 0xFFFF);
-        const bool pure = run_pass<false, Evaluation, true>(state, image, start_ticks);
+        const bool pure = run_pass<false, Evaluation, true>(state, image, clock);
         after[length] = state.registers;
         opcodes[length] = state.opcode;
         ++length;
@@ -231,8 +245,7 @@ template <bool Evaluation>
     std::uint64_t budget = passes_left - length;
     if constexpr (Evaluation) {
         // Up to, not including, the next multiple of 10000, whose clock check a real pass makes.
-        const std::uint64_t to_check = 10000 - state.cycle_count / 4 % 10000 - 1;
-        if (budget > to_check) budget = to_check;
+        if (budget > clock.until_check - 1u) budget = clock.until_check - 1u;
     }
     std::uint64_t skipped = 0;
     while (skipped < budget) {
@@ -266,6 +279,7 @@ template <bool Evaluation>
         state.registers = after[last];
         state.opcode = opcodes[last];
     }
+    if constexpr (Evaluation) clock.until_check -= static_cast<std::uint32_t>(skipped);
     skipped_passes += skipped;
     return length + skipped;
 }
@@ -275,17 +289,18 @@ template <bool Evaluation>
 template <bool Trace, bool Evaluation, bool Fast>
 void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
                 std::uint64_t pass_limit, std::uint64_t& skipped_passes) {
+    EvaluationClock clock(start_ticks, state.cycle_count);
     LoopMemory memory;
     std::uint64_t pass = 0;
     while (pass != pass_limit && state.quit.get() != 1) {
         const std::uint32_t at = state.registers.pc;
-        const bool jumped_back = run_pass<Trace, Evaluation>(state, image, start_ticks);
+        const bool jumped_back = run_pass<Trace, Evaluation>(state, image, clock);
         ++pass;
         if constexpr (Fast) {
             const std::uint32_t head = state.registers.pc;
             // After an interrupt entry pc is elsewhere: the fast-forward finds it pending.
             if (jumped_back && !memory.passes_over(head, line_number(state)))
-                [[unlikely]] pass += wait_loop_fast_forward<Evaluation>(state, image, start_ticks, at,
+                [[unlikely]] pass += wait_loop_fast_forward<Evaluation>(state, image, clock, at,
                                                            pass_limit - pass, memory, skipped_passes);
         }
     }
