@@ -5,8 +5,8 @@
 #   share/quenrik/demo.nes                      the demo cartridge
 #   share/man/man6/quenrik.6.gz                 the manual page (doc/quenrik.6)
 #   share/applications/quenrik.desktop          the desktop entry
-#   share/doc/quenrik/README.md                 the README, with its two screenshots beside it
-#   share/doc/quenrik/doc/screenshots/*.png
+#   share/doc/quenrik/README.md                 the README, with its screenshots beside it
+#   share/doc/quenrik/doc/screenshots/          (demo.png, debugger.png, debugger.txt)
 #   share/doc/quenrik/copyright                 LICENSE, under the name Debian gives it
 #   share/doc/quenrik/changelog.gz              the changelog that Debian wants in every package
 set(QUENRIK_INSTALL_BINDIR games CACHE STRING "Where under the prefix the program goes (games, or bin)")
@@ -36,7 +36,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/quenrik.desktop DESTINATION share/applic
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${PACKAGING_DIR}/changelog.gz DESTINATION share/doc/quenrik)
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/quenrik RENAME copyright)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/doc/screenshots DESTINATION share/doc/quenrik/doc
-  FILES_MATCHING PATTERN "*.png")
+  FILES_MATCHING PATTERN "*.png" PATTERN "*.txt")
 
 # The Debian package, quenrik_<version>_<architecture>.deb in the build folder.
 set(CPACK_GENERATOR DEB)
