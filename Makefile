@@ -26,8 +26,10 @@ build: deps
 run: build
 	$(BUILD)/quenrik $(ROM)
 
-# The program, the demo, the manual page, the desktop entry and the documents under PREFIX.
-install: build
+# The program, the demo, the manual page, the desktop entry and the documents under PREFIX,
+# from the build that make build made (so that sudo make install builds nothing as root).
+install:
+	@test -x $(BUILD)/quenrik || { echo "make install: run make build first"; exit 1; }
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The Debian package, $(BUILD)/quenrik_<version>_<architecture>.deb, and what lintian says of it.
