@@ -7,8 +7,12 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
+# The 32-bit x86 build (make test-i386) and where make install puts things.
+I386_BUILD ?= build-i386
+PREFIX ?= /usr/local
 
-.PHONY: all deps build run test test-plain test-asan test-tsan test-fuzz fuzz-build fuzz bench clean
+.PHONY: all deps build run install deb test test-plain test-package test-asan test-tsan test-fuzz test-i386 \
+	fuzz-build fuzz bench screenshots clean
 
 all: build
 
@@ -22,16 +26,33 @@ build: deps
 run: build
 	$(BUILD)/quenrik $(ROM)
 
-# The whole suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer, the window
-# tests under ThreadSanitizer, and a short run of each fuzz target.
+# The program, the demo, the manual page, the desktop entry and the documents under PREFIX,
+# from the build that make build made (so that sudo make install builds nothing as root).
+install:
+	@test -x $(BUILD)/quenrik || { echo "make install: run make build first"; exit 1; }
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, $(BUILD)/quenrik_<version>_<architecture>.deb, and what lintian says of it.
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	lintian --display-info $(BUILD)/quenrik_*.deb
+
+# The whole suite, the package's checks, then the suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the window tests under ThreadSanitizer, and a short run of each fuzz
+# target.
 test: deps
 	$(MAKE) --no-print-directory test-plain
+	$(MAKE) --no-print-directory test-package
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-tsan
 	$(MAKE) --no-print-directory test-fuzz
 
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The package, unpacked into a scratch folder and checked there; nothing is installed.
+test-package: deb
+	./scripts/test-package $(BUILD)
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENRIK_SANITIZE=address,undefined
@@ -51,6 +72,21 @@ fuzz-build: deps
 test-fuzz: fuzz-build
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Everything built as a 32-bit x86 program (-m32) in a folder of its own, and the whole suite and
+# the package's checks run there. Adds the i386 architecture to dpkg if it is not there yet, for
+# the i386 SDL runtime, X11 and the multilib compiler (see README, Tests).
+test-i386:
+	@./scripts/install-deps --i386
+	./scripts/prepare-i386 $(I386_BUILD)
+	PKG_CONFIG_SYSROOT_DIR=$(abspath $(I386_BUILD))/sdl-i386 \
+	PKG_CONFIG_LIBDIR=$(abspath $(I386_BUILD))/sdl-i386/usr/lib/i386-linux-gnu/pkgconfig \
+		cmake -S . -B $(I386_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/i386.cmake -DCMAKE_PREFIX_PATH=$(abspath $(I386_BUILD))/googletest
+	cmake --build $(I386_BUILD) -j $(JOBS)
+	cd $(I386_BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(I386_BUILD) && cpack -G DEB
+	./scripts/test-package $(I386_BUILD)
+
 # Longer fuzz runs: FUZZ_SECONDS per target, both targets at once.
 fuzz: fuzz-build
 	cd $(FUZZ_BUILD) && QUENRIK_FUZZ_SECONDS=$(FUZZ_SECONDS) \
@@ -61,5 +97,10 @@ bench: build
 	@./scripts/install-deps valgrind time
 	./scripts/bench $(BUILD)
 
+# The README's pictures again (doc/screenshots/), from the program as it is built now.
+screenshots: build
+	@./scripts/install-deps tmux fonts-dejavu-core
+	./scripts/screenshots $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(I386_BUILD)
