@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     run_measured_frames(static_cast<std::uint32_t>(frames));
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
-    if (run_state.quit.get() == 1 || run_state.frame_count - first_frame != frames) {
+    if (run_state.quit.get() == 1 || run_state.frame_count - first_frame != static_cast<std::uint32_t>(frames)) {
         std::printf("quenrik_bench: the run stopped after %u frames\n",
                     static_cast<unsigned>(run_state.frame_count - first_frame));
         return 1;
