@@ -212,7 +212,7 @@ template <bool Evaluation>
         const std::uint32_t pc = state.registers.pc;
         const std::uint8_t status = image[ppu_status];
         // An active PPU step ends the pass (the loop may be tried again after it); an instruction
-        // outside RAM and PRG, or one that is no pure read, rules the loop out for this line.
+        // outside RAM and PRG, or one that is no pure read, holds the loop back for some lines.
         if (state.line_cycles == ppu_line_step_cycles ||
             sprite0_would_rise(state.line_cycles, hit_cycle, status))
             return length;
