@@ -53,9 +53,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends comes from the libraries the program is linked with (dpkg-shlibdeps): SDL 1.2 among them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
-endif()
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${QUENRIK_DEB_ARCH})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small NES emulator with a 6502 debugger")
 # CPack puts the summary first and this text, the long description, after it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "quenrik emulates the Nintendo Entertainment System. Started from a terminal
