@@ -96,9 +96,11 @@ fuzz: fuzz-build
 		ctest --output-on-failure -j $(JOBS) --timeout $$(( $(FUZZ_SECONDS) + 300 ))
 
 # Speed figures (see README, "Speed"); needs valgrind and GNU time, installed if missing.
-bench: build
+# BENCH_BUILDS="build build-i386" compares builds made beforehand, their runs taking turns.
+BENCH_BUILDS ?=
+bench: $(if $(BENCH_BUILDS),,build)
 	@./scripts/install-deps valgrind time
-	./scripts/bench $(BUILD)
+	./scripts/bench $(or $(BENCH_BUILDS),$(BUILD))
 
 # The README's pictures again (doc/screenshots/), from the program as it is built now.
 screenshots: build

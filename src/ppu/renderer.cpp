@@ -165,35 +165,44 @@ inline std::uint64_t pixel_quad(std::uint32_t first, std::uint32_t second) {
         return std::uint64_t{first} << 32 | second;
 }
 
-// The background colours in two forms. quads[palette][v] holds the colours of the four
-// columns whose pixel values are the two-bit fields of v, the leftmost in bits 0-1: either
-// byte of a pattern_row value. pairs[palette][v0 + 4 × v1] holds two columns: twice the
-// lookups per tile, a sixteenth of the making.
-using QuadTable = std::uint64_t[4][256];
+// The background colours in two forms, both indexed by the two-bit pixel values of
+// neighbouring columns, the leftmost in the lowest bits (as in a pattern_row value):
+// settled[palette][v] holds as many columns as one host word does, four (v: a byte) on a
+// 64-bit host, two (v: 4 bits) where the word has 32 bits. A 32-bit host would copy a 64-bit
+// entry in two halves all the same, and its few registers spill around the larger indices
+// and the larger table. pairs[palette][v0 + 4 × v1] holds two columns: a sixteenth of the
+// making of the 64-bit table.
+template <typename Word>
+constexpr std::uint32_t word_columns = sizeof(Word) / sizeof(std::uint16_t);
+template <typename Word>
+using SettledTable = Word[4][1u << (2 * word_columns<Word>)];
 using PairTable = std::uint32_t[4][16];
 
-// The palette bytes seldom change from one line to the next. The quads serve every line
-// whose palette bytes and mapping are those they were checked against. A line with other
+// The palette bytes seldom change from one line to the next. The settled table serves every
+// line whose palette bytes and mapping are those it was checked against. A line with other
 // colours is drawn with pairs, made for it; once its colours have held for a second line the
-// quads are made again, for the palettes whose colours changed only. So a palette that
-// changes on every line never pays for quads.
+// settled table is made again, for the palettes whose colours changed only. So a palette that
+// changes on every line never pays for a 64-bit table.
+template <typename Word>
 struct BackgroundColours {
-    std::uint8_t source[16];  // palette bytes 0x3F00-0x3F0F the quads were checked against
+    std::uint8_t source[16];  // palette bytes 0x3F00-0x3F0F the settled table was checked against
     std::uint64_t mapping = 0;
     bool valid = false;
-    std::uint16_t colour[4][4];  // the colours each palette's quads were made of
-    QuadTable quads;
+    std::uint16_t colour[4][4];  // the colours each palette's entries were made of
+    SettledTable<Word> settled;
 
     std::uint8_t unsettled[16];  // palette bytes of the last line drawn with pairs
     std::uint64_t unsettled_mapping = 0;
     bool unsettled_valid = false;
     PairTable pairs;
 };
-BackgroundColours background_colours;
+template <typename Word>
+BackgroundColours<Word> background_colours;
 
 // The table a line is drawn with: one of the two.
+template <typename Word>
 struct BackgroundPalettes {
-    const QuadTable* quads;
+    const SettledTable<Word>* settled;
     const PairTable* pairs;
 };
 
@@ -202,7 +211,9 @@ void make_pairs(std::uint32_t* pairs, const std::uint16_t* colour) {
     for (std::uint32_t i = 0; i < 16; ++i) pairs[i] = pixel_pair(colour[i % 4], colour[i / 4]);
 }
 
-void make_quads(std::uint64_t* quads, const std::uint16_t* colour) {
+void make_settled(std::uint32_t* pairs, const std::uint16_t* colour) { make_pairs(pairs, colour); }
+
+void make_settled(std::uint64_t* quads, const std::uint16_t* colour) {
     std::uint32_t pairs[16];
     make_pairs(pairs, colour);
     for (std::uint32_t right = 0; right < 16; ++right) {
@@ -220,12 +231,13 @@ void palette_colours(std::uint16_t* colour, const std::uint32_t* colours, const 
         colour[value] = static_cast<std::uint16_t>(colours[palette_byte(image, palette * 4 + value) & 63]);
 }
 
-BackgroundPalettes background_palettes(const std::uint32_t* colours, const std::uint8_t* image) {
-    BackgroundColours& cache = background_colours;
+template <typename Word>
+BackgroundPalettes<Word> background_palettes(const std::uint32_t* colours, const std::uint8_t* image) {
+    BackgroundColours<Word>& cache = background_colours<Word>;
     const std::uint64_t mapping = surface_colour_mappings();
     const std::uint8_t* source = image + palette_index;
     if (cache.valid && cache.mapping == mapping && std::memcmp(cache.source, source, 16) == 0)
-        return {&cache.quads, nullptr};
+        return {&cache.settled, nullptr};
 
     if (cache.unsettled_valid && cache.unsettled_mapping == mapping &&
         std::memcmp(cache.unsettled, source, 16) == 0) {
@@ -233,14 +245,14 @@ BackgroundPalettes background_palettes(const std::uint32_t* colours, const std::
             std::uint16_t colour[4];
             palette_colours(colour, colours, image, palette);
             if (cache.valid && std::memcmp(colour, cache.colour[palette], sizeof colour) == 0) continue;
-            make_quads(cache.quads[palette], colour);
+            make_settled(cache.settled[palette], colour);
             std::memcpy(cache.colour[palette], colour, sizeof colour);
         }
         std::memcpy(cache.source, source, sizeof cache.source);
         cache.mapping = mapping;
         cache.valid = true;
         cache.unsettled_valid = false;
-        return {&cache.quads, nullptr};
+        return {&cache.settled, nullptr};
     }
 
     for (std::uint32_t palette = 0; palette < 4; ++palette) {
@@ -321,16 +333,14 @@ inline const auto* tile_palette(const Table& table, const std::uint8_t* attribut
     return table[(attributes[column / 4] >> shift) & 3];
 }
 
-// The 8 pixels of a tile row from its pattern_row value.
-inline void store_tile(std::uint16_t* pixels, const std::uint64_t* quads, std::uint32_t values) {
-    std::memcpy(pixels, &quads[values & 0xFF], sizeof quads[0]);
-    std::memcpy(pixels + 4, &quads[values >> 8], sizeof quads[0]);
-}
-
-inline void store_tile(std::uint16_t* pixels, const std::uint32_t* pairs, std::uint32_t values) {
+// The 8 pixels of a tile row from its pattern_row value, a table entry for each word's columns.
+template <typename Word>
+inline void store_tile(std::uint16_t* pixels, const Word* entries, std::uint32_t values) {
+    constexpr std::uint32_t columns = word_columns<Word>;
+    constexpr std::uint32_t mask = (1u << (2 * columns)) - 1;
 #pragma GCC unroll 4
-    for (std::uint32_t i = 0; i < 4; ++i)
-        std::memcpy(pixels + 2 * i, &pairs[(values >> (4 * i)) & 15], sizeof pairs[0]);
+    for (std::uint32_t i = 0; i < 8 / columns; ++i)
+        std::memcpy(pixels + columns * i, &entries[(values >> (2 * columns * i)) & mask], sizeof(Word));
 }
 
 // 8 pixels and the pattern row of one tile.
@@ -476,8 +486,9 @@ void select_line_sprites(std::uint8_t* image, std::uint32_t line) { list_line_sp
 
 // ---- One line ----------------------------------------------------------------------------
 // The palette cannot change within a line: its colours are looked up once per line at most.
-void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring,
-                     std::uint32_t line) {
+template <typename Word>
+void render_scanline_in(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring,
+                        std::uint32_t line) {
     const std::uint32_t count = list_line_sprites(image, line);
 
     // Line 240 only gets its sprite-0 moment: the surface has no row for it.
@@ -488,9 +499,9 @@ void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mi
     if (row != nullptr) {
         const std::uint32_t* mapped = surface_colours(surface);
         if (show_background(image)) {
-            const BackgroundPalettes palettes = background_palettes(mapped, image);
-            if (palettes.quads != nullptr)
-                draw_background(row, background, image, mirroring, line, *palettes.quads);
+            const BackgroundPalettes<Word> palettes = background_palettes<Word>(mapped, image);
+            if (palettes.settled != nullptr)
+                draw_background(row, background, image, mirroring, line, *palettes.settled);
             else
                 draw_background(row, background, image, mirroring, line, *palettes.pairs);
         } else {
@@ -502,3 +513,6 @@ void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mi
     image[priv::sprite0_hit_cycle] = count != 0 ? draw_sprites(row, image, count, line, background, colours) : 0;
     if (locked) surface_unlock(surface);
 }
+
+template void render_scanline_in<std::uint32_t>(SDL_Surface*, std::uint8_t*, std::uint32_t, std::uint32_t);
+template void render_scanline_in<std::uint64_t>(SDL_Surface*, std::uint8_t*, std::uint32_t, std::uint32_t);
