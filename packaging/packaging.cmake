@@ -5,6 +5,8 @@
 #   share/quenrik/demo.nes                      the demo cartridge
 #   share/man/man6/quenrik.6.gz                 the manual page (doc/quenrik.6)
 #   share/applications/quenrik.desktop          the desktop entry
+#   share/icons/hicolor/<size>/apps/quenrik.png  its icon, in the hicolor sizes, and
+#   share/icons/hicolor/scalable/apps/quenrik.svg  the SVG they are made from
 #   share/doc/quenrik/README.md                 the README, with its screenshots beside it
 #   share/doc/quenrik/doc/screenshots/          (demo.png, debugger.png, debugger.txt)
 #   share/doc/quenrik/copyright                 LICENSE, under the name Debian gives it
@@ -28,6 +30,27 @@ add_custom_command(
   VERBATIM)
 add_custom_target(packaging_documents ALL
   DEPENDS ${PACKAGING_DIR}/quenrik.6.gz ${PACKAGING_DIR}/changelog.gz)
+
+# The icon's PNGs are made from its SVG at build time (rsvg-convert, from install-deps), so that
+# they cannot drift from it and no picture is kept twice in the repository.
+set(QUENRIK_ICON_SVG ${CMAKE_CURRENT_LIST_DIR}/icon/quenrik.svg)
+set(QUENRIK_ICON_SIZES 16 32 48 64 128 256)
+find_program(RSVG_CONVERT rsvg-convert REQUIRED)
+set(icon_pngs "")
+foreach(size ${QUENRIK_ICON_SIZES})
+  set(png ${PACKAGING_DIR}/icons/${size}x${size}/quenrik.png)
+  add_custom_command(
+    OUTPUT ${png}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PACKAGING_DIR}/icons/${size}x${size}
+    COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${QUENRIK_ICON_SVG}
+    DEPENDS ${QUENRIK_ICON_SVG}
+    COMMENT "Drawing the ${size}x${size} icon"
+    VERBATIM)
+  list(APPEND icon_pngs ${png})
+  install(FILES ${png} DESTINATION share/icons/hicolor/${size}x${size}/apps)
+endforeach()
+add_custom_target(packaging_icons ALL DEPENDS ${icon_pngs})
+install(FILES ${QUENRIK_ICON_SVG} DESTINATION share/icons/hicolor/scalable/apps)
 
 install(TARGETS quenrik RUNTIME DESTINATION ${QUENRIK_INSTALL_BINDIR})
 install(FILES ${CARTRIDGE_DIR}/demo.nes DESTINATION share/quenrik)

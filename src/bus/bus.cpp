@@ -9,7 +9,8 @@ void display_update_raise(std::uint8_t* image) {
 }
 
 // ---- Reads of 0x2000-0x7FFF --------------------------------------------------------------
-void bus_read_registers(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address) {
+// Returns the byte read, or destination itself where the read delivers nothing.
+std::uint8_t bus_read_registers(std::uint8_t destination, std::uint8_t* image, std::uint32_t address) {
     if (address < 0x4000) {
         switch (address) {
         case 0x2002:
@@ -32,10 +33,11 @@ void bus_read_registers(std::uint8_t& destination, std::uint8_t* image, std::uin
     } else {
         destination = image[address];
     }
+    return destination;
 }
 
 // ---- Writes of 0x2000-0x7FFF -------------------------------------------------------------
-void bus_write_registers(const std::uint8_t& source, std::uint8_t* image, std::uint32_t address) {
+void bus_write_registers(std::uint8_t source, std::uint8_t* image, std::uint32_t address) {
     if (address < 0x4000) {
         if (address > 0x2007) return;  // register mirrors take no writes
         if (address == 0x2002) {

@@ -9,9 +9,11 @@
 // DMA, the joypad port and the plain bytes in between.
 // Out of line even where the compiler could inline them (link-time optimisation, the CPU's
 // flattened dispatch): they are the rare path, and 256 copies would only fill the cache.
-[[gnu::noinline]] void bus_read_registers(std::uint8_t& destination, std::uint8_t* image,
-                                          std::uint32_t address);
-[[gnu::noinline]] void bus_write_registers(const std::uint8_t& source, std::uint8_t* image,
+// By value, so that no caller's byte has its address taken: the hot path of every instruction
+// then keeps its bytes in registers and needs no stack-protector canary.
+[[gnu::noinline]] std::uint8_t bus_read_registers(std::uint8_t destination, std::uint8_t* image,
+                                                  std::uint32_t address);
+[[gnu::noinline]] void bus_write_registers(std::uint8_t source, std::uint8_t* image,
                                            std::uint32_t address);
 
 // destination = what the CPU reads at address (0x0000-0xFFFF; higher bits are ignored).
@@ -27,7 +29,7 @@ inline void bus_read(std::uint8_t& destination, std::uint8_t* image, std::uint32
     else if (address == 0x2002)
         ppu_status_read(destination, image);
     else [[unlikely]]
-        bus_read_registers(destination, image, address);
+        destination = bus_read_registers(destination, image, address);
 }
 
 // The CPU writes source at address (0x0000-0xFFFF; higher bits are ignored).
@@ -38,7 +40,7 @@ inline void bus_write(const std::uint8_t& source, std::uint8_t* image, std::uint
     else if (address >= 0x8000)
         image[address] = source;  // PRG is not protected
     else [[unlikely]]
-        bus_write_registers(source, image, address);
+        bus_write_registers(source, image, address);  // a copy: see above
 }
 
 // Marks the picture as changed (fast mode): 0 becomes 1, any other value stays.
