@@ -304,7 +304,7 @@ TEST(InterruptedRun, SigintDuringStartUpEndsBeforeTheFirstInstruction) {
         dup2(null, 2);
         signal(SIGINT, SIG_DFL);  // SDL only takes over a signal left at its default
         setenv("SDL_VIDEODRIVER", "dummy", 1);
-        execl(QUENRIK_BINARY, QUENRIK_BINARY, cartridge_path("minimal").c_str(), static_cast<char*>(nullptr));
+        exec_quenrik({cartridge_path("minimal")});
         _exit(127);
     }
     close(out_pipe[1]);
