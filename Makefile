@@ -7,12 +7,11 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
-# The 32-bit x86 build (make test-i386) and where make install puts things.
-I386_BUILD ?= build-i386
+# Where make install puts things.
 PREFIX ?= /usr/local
 
 .PHONY: all deps build run install deb test test-plain test-package test-asan test-tsan test-fuzz test-i386 \
-	fuzz-build fuzz bench screenshots clean
+	test-arm64 test-armhf fuzz-build fuzz bench screenshots clean
 
 all: build
 
@@ -72,23 +71,29 @@ fuzz-build: deps
 test-fuzz: fuzz-build
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Everything built as a 32-bit x86 program (-m32) in a folder of its own, and the whole suite and
-# the package's checks run there. Adds the i386 architecture to dpkg if it is not there yet, for
-# the i386 SDL runtime, X11 and the multilib compiler (see README, "On 32-bit x86"). The plain
-# build's optimisation without its debug information, which would double the link-time
-# optimiser's work and CI's time.
-test-i386:
-	@./scripts/install-deps --i386
-	./scripts/prepare-i386 $(I386_BUILD)
-	PKG_CONFIG_SYSROOT_DIR=$(abspath $(I386_BUILD))/sdl-i386 \
-	PKG_CONFIG_LIBDIR=$(abspath $(I386_BUILD))/sdl-i386/usr/lib/i386-linux-gnu/pkgconfig \
-		cmake -S . -B $(I386_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/i386.cmake -DCMAKE_PREFIX_PATH=$(abspath $(I386_BUILD))/googletest \
+# Everything built for another Debian architecture with its cross compiler, in a folder of its own
+# (build-i386, build-arm64, build-armhf), and the whole suite and the package's checks run there:
+# the i386 programs as they are, the ARM ones under qemu-user. scripts/install-deps adds the
+# architecture to dpkg if it is not there yet, for its SDL runtime and X11 (see README,
+# "Platforms"). The plain build's optimisation without its debug information, which would double
+# the link-time optimiser's work and CI's time.
+CROSS_ARCHS = i386 arm64 armhf
+CROSS_TARGETS = $(addprefix test-,$(CROSS_ARCHS))
+$(CROSS_TARGETS): test-%:
+	@./scripts/install-deps --$*
+	JOBS=$(JOBS) ./scripts/prepare-cross $* build-$*
+	PKG_CONFIG_SYSROOT_DIR=$(abspath build-$*)/sdl \
+	PKG_CONFIG_LIBDIR=$(abspath build-$*)/sdl/usr/lib/$(CROSS_MULTIARCH_$*)/pkgconfig \
+		cmake -S . -B build-$* -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/$*.cmake -DCMAKE_PREFIX_PATH=$(abspath build-$*)/googletest \
 		"-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG"
-	cmake --build $(I386_BUILD) -j $(JOBS)
-	cd $(I386_BUILD) && ctest --output-on-failure -j $(JOBS)
-	cd $(I386_BUILD) && cpack -G DEB
-	./scripts/test-package $(I386_BUILD)
+	cmake --build build-$* -j $(JOBS)
+	cd build-$* && ctest --output-on-failure -j $(JOBS)
+	cd build-$* && cpack -G DEB
+	./scripts/test-package build-$*
+CROSS_MULTIARCH_i386 = i386-linux-gnu
+CROSS_MULTIARCH_arm64 = aarch64-linux-gnu
+CROSS_MULTIARCH_armhf = arm-linux-gnueabihf
 
 # Longer fuzz runs: FUZZ_SECONDS per target, both targets at once.
 fuzz: fuzz-build
@@ -108,4 +113,4 @@ screenshots: build
 	./scripts/screenshots $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(I386_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(addprefix build-,$(CROSS_ARCHS))

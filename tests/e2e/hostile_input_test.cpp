@@ -297,7 +297,7 @@ struct ShellRun {
 // Runs the program through the shell so that redirections can close its standard streams.
 ShellRun run_in_shell(const std::string& arguments_and_redirections) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
-    const std::string command = std::string("exec timeout 30 ") + QUENRIK_BINARY + " " + arguments_and_redirections;
+    const std::string command = "exec timeout " + std::to_string(30 * QUENRIK_TIMEOUT_SCALE) + " " + quenrik_command() + " " + arguments_and_redirections;
     ShellRun run;
     std::FILE* pipe = popen(command.c_str(), "r");
     char buffer[4096];

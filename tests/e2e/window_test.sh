@@ -2,8 +2,12 @@
 # Real-window tests: quenrik in an Xvfb server of its own, driven with xdotool, seen with import.
 # usage: window_test.sh <case>
 # environment: QUENRIK (program), ROMS (assembled cartridges), GOLDEN (reference images),
-#              WM_CLOSE (helper that sends WM_DELETE_WINDOW), ARTIFACTS (where failed shots go)
+#              WM_CLOSE (helper that sends WM_DELETE_WINDOW), ARTIFACTS (where failed shots go),
+#              QUENRIK_EMULATOR (what runs a program of the build's architecture, unquoted: words;
+#              empty when the host runs it), QUENRIK_TIMEOUT_SCALE (how much longer to wait then)
 set -u
+QUENRIK_EMULATOR=${QUENRIK_EMULATOR:-}
+window_wait=$((10 * ${QUENRIK_TIMEOUT_SCALE:-1}))
 case_name=$1
 work=$(mktemp -d /tmp/quenrik-window.XXXXXX)
 xvfb_pid=""
@@ -49,9 +53,9 @@ start_quenrik() {
     local input=/dev/null
     [ -p "$work/in" ] && input="$work/in"
     unset SDL_VIDEODRIVER
-    "$QUENRIK" "$@" <"$input" >"$work/out" 2>"$work/err" &
+    $QUENRIK_EMULATOR "$QUENRIK" "$@" <"$input" >"$work/out" 2>"$work/err" &
     quenrik_pid=$!
-    window=$(timeout 10 xdotool search --sync --name "$caption" | head -n 1)
+    window=$(timeout "$window_wait" xdotool search --sync --name "$caption" | head -n 1)
     [ -n "$window" ] || fail "no window with the caption Quenrik 0.1.5"
 }
 
@@ -125,7 +129,7 @@ escape)
 close)
     start_quenrik "$ROMS/minimal.nes"
     sleep 1
-    "$WM_CLOSE" "$window" || fail "could not send the close request"
+    $QUENRIK_EMULATOR "$WM_CLOSE" "$window" || fail "could not send the close request"
     wait_exit 1000
     [ "$status" -eq 0 ] || fail "exit status $status"
     expect_statistics
@@ -196,9 +200,9 @@ closed_streams)
     # Started with standard input and output closed: the display connection must not take
     # their numbers, or debugger commands would be read from it and text written into it.
     unset SDL_VIDEODRIVER
-    "$QUENRIK" "$ROMS/minimal.nes" <&- >&- 2>"$work/err" &
+    $QUENRIK_EMULATOR "$QUENRIK" "$ROMS/minimal.nes" <&- >&- 2>"$work/err" &
     quenrik_pid=$!
-    window=$(timeout 10 xdotool search --sync --name "$caption" | head -n 1)
+    window=$(timeout "$window_wait" xdotool search --sync --name "$caption" | head -n 1)
     [ -n "$window" ] || fail "no window with the caption Quenrik 0.1.5"
     for fd in 0 1; do
         target=$(readlink "/proc/$quenrik_pid/fd/$fd")

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,27 @@ namespace {
 void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 }  // namespace
+
+void exec_quenrik(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words;
+    const std::string emulator = QUENRIK_EMULATOR;
+    for (std::size_t start = 0; start < emulator.size();) {
+        const std::size_t end = std::min(emulator.find(' ', start), emulator.size());
+        if (end > start) words.push_back(emulator.substr(start, end - start));
+        start = end + 1;
+    }
+    words.push_back(QUENRIK_BINARY);
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+}
+
+std::string quenrik_command() {
+    const std::string emulator = QUENRIK_EMULATOR;
+    return emulator.empty() ? std::string(QUENRIK_BINARY) : emulator + " " + QUENRIK_BINARY;
+}
 
 ProgramResult run_quenrik(const std::vector<std::string>& arguments, const std::string& input,
                           const std::vector<std::string>& extra_env, int timeout_seconds) {
@@ -35,11 +57,7 @@ ProgramResult run_quenrik(const std::vector<std::string>& arguments, const std::
             close(fd);
         setenv("SDL_VIDEODRIVER", "dummy", 1);
         for (const std::string& entry : extra_env) putenv(strdup(entry.c_str()));
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(QUENRIK_BINARY));
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(QUENRIK_BINARY, argv.data());
+        exec_quenrik(arguments);
         _exit(127);
     }
     close(in_pipe[0]);
@@ -57,7 +75,7 @@ ProgramResult run_quenrik(const std::vector<std::string>& arguments, const std::
         close(in_pipe[1]);
         in_open = false;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds * QUENRIK_TIMEOUT_SCALE);
     while (out_open || err_open) {
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);

@@ -24,6 +24,13 @@ ProgramResult run_quenrik(const std::vector<std::string>& arguments, const std::
                           const std::vector<std::string>& extra_env = {},
                           int timeout_seconds = 30);
 
+// Replaces the calling (forked) process with the built quenrik and arguments, through the
+// build's emulator when its programs are of another architecture; returns only if exec failed.
+void exec_quenrik(const std::vector<std::string>& arguments);
+
+// The program as a shell command: the emulator's words, if any, then the program's path.
+std::string quenrik_command();
+
 // Path of an assembled test cartridge in the build tree.
 std::string cartridge_path(const std::string& name);
 
