@@ -289,20 +289,14 @@ bool catches_sigint(pid_t pid) {
     return false;
 }
 
-// qemu-user catches every signal itself, for the program it runs: there, SDL's start-up is past
-// once the emulation thread has started, beside qemu's own two threads.
+// qemu-user catches every signal itself, for the program it runs, and hands it on later: there
+// the handler above is always seen and the signal's moment is qemu's, not the program's.
 const bool emulated = std::string(QUENRIK_EMULATOR) != "";
-std::size_t thread_count(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Threads:", 0) == 0) return std::stoul(line.substr(8));
-    return 0;
-}
 
 // A Ctrl-C during the 500 ms start-up delay: the event loop takes the quit event before the
 // emulation thread has finished measuring the host, so no instruction runs.
 TEST(InterruptedRun, SigintDuringStartUpEndsBeforeTheFirstInstruction) {
+    if (emulated) GTEST_SKIP() << "under qemu-user the signal's moment cannot be placed inside the start-up delay";
     int out_pipe[2];
     ASSERT_EQ(pipe(out_pipe), 0);
     const pid_t pid = fork();
@@ -324,7 +318,7 @@ TEST(InterruptedRun, SigintDuringStartUpEndsBeforeTheFirstInstruction) {
     bool sent = false;
     std::string out;
     for (;;) {
-        if (!sent && catches_sigint(pid) && (!emulated || thread_count(pid) >= 3)) {
+        if (!sent && catches_sigint(pid)) {
             // SDL installs the handler while it starts its event queue; a short pause lets the
             // queue come up, still well inside the 500 ms delay that follows the window.
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
