@@ -2,6 +2,9 @@
 BUILD ?= build
 ROM ?= $(BUILD)/roms/demo.nes
 JOBS ?= $(shell nproc)
+# Tests that ctest runs at once: most of them wait (on the program's half-second start-up, on
+# Xvfb) far longer than they compute, so four per processor.
+TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 4 )))
 # Checked builds that make test runs besides the plain one (see README, Hardening).
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
@@ -10,8 +13,9 @@ FUZZ_SECONDS ?= 600
 # Where make install puts things.
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run install deb test test-plain test-package test-asan test-tsan test-fuzz test-i386 \
-	test-arm64 test-armhf fuzz-build fuzz bench screenshots clean
+.PHONY: all deps build run install package deb test test-steps test-plain test-package asan-build test-asan \
+	tsan-build test-tsan fuzz-build test-fuzz test-i386 test-arm64 test-armhf build-i386 build-arm64 build-armhf \
+	fuzz bench screenshots clean
 
 all: build
 
@@ -32,42 +36,57 @@ install:
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The Debian package, $(BUILD)/quenrik_<version>_<architecture>.deb, and what lintian says of it.
-deb: build
+package: build
 	cd $(BUILD) && cpack -G DEB
+
+deb: package
 	lintian --display-info $(BUILD)/quenrik_*.deb
 
 # The whole suite, the package's checks, then the suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the window tests under ThreadSanitizer, and a short run of each fuzz
-# target.
+# target. The steps run one after the other; the checked builds are made meanwhile, one after
+# the other, at a lower priority (LATER), in the processor time that the waiting tests leave.
+# Each step's output comes whole when it ends.
 test: deps
-	$(MAKE) --no-print-directory test-plain
-	$(MAKE) --no-print-directory test-package
-	$(MAKE) --no-print-directory test-asan
-	$(MAKE) --no-print-directory test-tsan
-	$(MAKE) --no-print-directory test-fuzz
+	@$(MAKE) --no-print-directory -j 2 --output-sync=target test-steps IN_TURN=1 LATER="nice -n 10"
+
+test-steps: test-plain test-package test-asan test-tsan test-fuzz
+ifdef IN_TURN
+test-package: | test-plain
+test-asan: | test-package
+test-tsan: | test-asan
+test-fuzz: | test-tsan
+tsan-build: | asan-build
+fuzz-build: | tsan-build
+endif
 
 test-plain: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
 
 # The package, unpacked into a scratch folder and checked there; nothing is installed.
-test-package: deb
+test-package: package
 	./scripts/test-package $(BUILD)
 
-test-asan: deps
+asan-build: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENRIK_SANITIZE=address,undefined
-	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(LATER) cmake --build $(ASAN_BUILD) -j $(JOBS)
 
-test-tsan: deps
+test-asan: asan-build
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
+
+tsan-build: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENRIK_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(LATER) cmake --build $(TSAN_BUILD) -j $(JOBS)
+
+test-tsan: tsan-build
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
 
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DQUENRIK_FUZZ=ON -DBUILD_TESTING=OFF
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	$(LATER) cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
+# Each fuzz target has the time it is given to itself: one per processor.
 test-fuzz: fuzz-build
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)
 
@@ -76,10 +95,9 @@ test-fuzz: fuzz-build
 # the i386 programs as they are, the ARM ones under qemu-user. scripts/install-deps adds the
 # architecture to dpkg if it is not there yet, for its SDL runtime and X11 (see README,
 # "Platforms"). The plain build's optimisation without its debug information, which would double
-# the link-time optimiser's work and CI's time.
+# the link-time optimiser's work and CI's time. make build-<architecture> builds without testing.
 CROSS_ARCHS = i386 arm64 armhf
-CROSS_TARGETS = $(addprefix test-,$(CROSS_ARCHS))
-$(CROSS_TARGETS): test-%:
+$(addprefix build-,$(CROSS_ARCHS)): build-%:
 	@./scripts/install-deps --$*
 	JOBS=$(JOBS) ./scripts/prepare-cross $* build-$*
 	PKG_CONFIG_SYSROOT_DIR=$(abspath build-$*)/sdl \
@@ -88,7 +106,8 @@ $(CROSS_TARGETS): test-%:
 		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/$*.cmake -DCMAKE_PREFIX_PATH=$(abspath build-$*)/googletest \
 		"-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG"
 	cmake --build build-$* -j $(JOBS)
-	cd build-$* && ctest --output-on-failure -j $(JOBS)
+$(addprefix test-,$(CROSS_ARCHS)): test-%: build-%
+	cd build-$* && ctest --output-on-failure -j $(TEST_JOBS)
 	cd build-$* && cpack -G DEB
 	./scripts/test-package build-$*
 CROSS_MULTIARCH_i386 = i386-linux-gnu

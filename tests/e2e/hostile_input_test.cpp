@@ -101,13 +101,18 @@ ProgramResult run_on_file(const std::vector<std::uint8_t>& bytes, std::vector<st
 
 // ---- Cartridge files ---------------------------------------------------------------------
 
-// Every bank count a header can hold, for PRG and CHR together and each against the other.
-TEST(HostileCartridge, EveryBankCountLoadsOrIsRefusedWithItsNumbers) {
+// Every bank count a header can hold, for PRG and CHR together and each against the other:
+// 265 runs of the program, dealt out over eight cases so that the test jobs share them.
+constexpr int bank_count_shares = 8;
+class HostileBankCounts : public testing::TestWithParam<int> {};
+
+TEST_P(HostileBankCounts, EveryBankCountLoadsOrIsRefusedWithItsNumbers) {
     std::vector<std::pair<int, int>> counts;
     for (int n = 0; n < 256; ++n) counts.emplace_back(n, n);
     for (auto pair : {std::pair{0, 2}, {2, 0}, {1, 2}, {3, 0}, {0, 3}, {2, 3}, {3, 2}, {255, 1}, {1, 255}})
         counts.push_back(pair);
-    for (auto [prg, chr] : counts) {
+    for (std::size_t i = static_cast<std::size_t>(GetParam()); i < counts.size(); i += bank_count_shares) {
+        const auto [prg, chr] = counts[i];
         SCOPED_TRACE(testing::Message() << prg << " PRG banks, " << chr << " CHR banks");
         const ProgramResult result =
             run_on_file(stopping_cartridge(static_cast<std::uint8_t>(prg), static_cast<std::uint8_t>(chr)));
@@ -124,6 +129,8 @@ TEST(HostileCartridge, EveryBankCountLoadsOrIsRefusedWithItsNumbers) {
         expect_ended(result, 0);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, HostileBankCounts, testing::Range(0, bank_count_shares));
 
 // A file that ends inside the header loads what is there (missing bytes count as 0); with
 // nothing but zeros for a program it runs BRK forever, so the debugger runs it for a while
