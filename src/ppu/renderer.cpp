@@ -25,28 +25,29 @@ constexpr std::uint32_t vertical_neighbour(std::uint32_t table) { return table ^
 // ---- Pattern rows ------------------------------------------------------------------------
 // The pixel values of one row of a tile, two bits per column: column c (0 the leftmost) in
 // bits 2c and 2c + 1. In a plane byte bit 7 is the leftmost column; mirrored rows (sprites
-// flipped horizontally) take bit 0 as the leftmost instead. Each plane has its own table, the
-// high plane's already in the upper bit of each pair.
-constexpr std::array<std::uint16_t, 256> make_plane_columns(bool mirrored, std::uint32_t plane) {
-    std::array<std::uint16_t, 256> table{};
-    for (std::uint32_t byte = 0; byte < 256; ++byte)
-        for (std::uint32_t column = 0; column < 8; ++column) {
-            const std::uint32_t bit = mirrored ? column : 7 - column;
-            table[byte] = static_cast<std::uint16_t>(table[byte] | ((byte >> bit) & 1u) << (2 * column + plane));
-        }
+// flipped horizontally) take bit 0 as the leftmost instead. Each plane has its own half of the
+// table, the high plane's already in the upper bit of each pair: one base address serves both,
+// which leaves 32-bit hosts a register for the tile loop.
+constexpr std::array<std::uint16_t, 512> make_plane_columns(bool mirrored) {
+    std::array<std::uint16_t, 512> table{};
+    for (std::uint32_t plane = 0; plane < 2; ++plane)
+        for (std::uint32_t byte = 0; byte < 256; ++byte)
+            for (std::uint32_t column = 0; column < 8; ++column) {
+                const std::uint32_t bit = mirrored ? column : 7 - column;
+                table[plane * 256 + byte] = static_cast<std::uint16_t>(
+                    table[plane * 256 + byte] | ((byte >> bit) & 1u) << (2 * column + plane));
+            }
     return table;
 }
-constexpr std::array<std::uint16_t, 256> low_plane_columns = make_plane_columns(false, 0);
-constexpr std::array<std::uint16_t, 256> high_plane_columns = make_plane_columns(false, 1);
-constexpr std::array<std::uint16_t, 256> mirrored_low_plane_columns = make_plane_columns(true, 0);
-constexpr std::array<std::uint16_t, 256> mirrored_high_plane_columns = make_plane_columns(true, 1);
+constexpr std::array<std::uint16_t, 512> plane_columns = make_plane_columns(false);
+constexpr std::array<std::uint16_t, 512> mirrored_plane_columns = make_plane_columns(true);
 
 inline std::uint32_t pattern_row(std::uint8_t low, std::uint8_t high) {
-    return low_plane_columns[low] | high_plane_columns[high];
+    return plane_columns[low] | plane_columns[256 + high];
 }
 
 inline std::uint32_t mirrored_pattern_row(std::uint8_t low, std::uint8_t high) {
-    return mirrored_low_plane_columns[low] | mirrored_high_plane_columns[high];
+    return mirrored_plane_columns[low] | mirrored_plane_columns[256 + high];
 }
 
 inline std::uint32_t column_value(std::uint32_t row, std::uint32_t column) {
@@ -424,22 +425,24 @@ void draw_background(std::uint16_t* row, BackgroundRow& background, const std::u
 // included. The list runs from the highest number down, so each sprite in turn owns the
 // columns that no sprite before it took: a set of taken columns, bit x for column x, with a
 // spare word for the 8 columns from 249-255 that reach past the last.
+// 32-bit words: a 64-bit one costs 32-bit hosts a pair of shifts and a branch per shift, and
+// 64-bit hosts do no better with it.
 struct TakenColumns {
-    std::uint64_t bits[picture_width / 64 + 1];
+    std::uint32_t bits[picture_width / 32 + 1];
 };
 
 // Bit c: column x + c is taken.
 inline std::uint32_t taken_from(const TakenColumns& taken, std::uint32_t x) {
-    const std::uint32_t word = x / 64, shift = x % 64;
-    std::uint64_t window = taken.bits[word] >> shift;
-    if (shift > 56) window |= taken.bits[word + 1] << (64 - shift);
-    return static_cast<std::uint32_t>(window & 0xFF);
+    const std::uint32_t word = x / 32, shift = x % 32;
+    std::uint32_t window = taken.bits[word] >> shift;
+    if (shift > 24) window |= taken.bits[word + 1] << (32 - shift);
+    return window & 0xFF;
 }
 
 inline void take(TakenColumns& taken, std::uint32_t x, std::uint32_t columns) {
-    const std::uint32_t word = x / 64, shift = x % 64;
-    taken.bits[word] |= std::uint64_t{columns} << shift;
-    if (shift > 56) taken.bits[word + 1] |= std::uint64_t{columns} >> (64 - shift);
+    const std::uint32_t word = x / 32, shift = x % 32;
+    taken.bits[word] |= columns << shift;
+    if (shift > 24) taken.bits[word + 1] |= columns >> (32 - shift);
 }
 
 // Draws the listed sprites over the background (when there is a row) and returns the moment

@@ -15,7 +15,7 @@ template <typename Word>
 void render_scanline_in(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring,
                         std::uint32_t line);
 
-using RendererWord = std::conditional_t<sizeof(void*) >= 8, std::uint64_t, std::uint32_t>;
+using RendererWord = std::uint64_t;
 
 inline void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring,
                             std::uint32_t line) {
