@@ -172,11 +172,9 @@ inline std::uint64_t pixel_quad(std::uint32_t first, std::uint32_t second) {
 
 // The background colours in two forms, both indexed by the two-bit pixel values of
 // neighbouring columns, the leftmost in the lowest bits (as in a pattern_row value):
-// settled[palette][v] holds as many columns as one host word does, four (v: a byte) on a
-// 64-bit host, two (v: 4 bits) where the word has 32 bits. A 32-bit host would copy a 64-bit
-// entry in two halves all the same, and its few registers spill around the larger indices
-// and the larger table. pairs[palette][v0 + 4 × v1] holds two columns: a sixteenth of the
-// making of the 64-bit table.
+// settled[palette][v] holds as many columns as one Word does, four (v: a byte) for 64-bit
+// entries, two (v: 4 bits) for 32-bit ones. pairs[palette][v0 + 4 × v1] holds two columns: a
+// sixteenth of the making of the 64-bit table.
 template <typename Word>
 constexpr std::uint32_t word_columns = sizeof(Word) / sizeof(std::uint16_t);
 template <typename Word>
