@@ -356,7 +356,8 @@ inline void draw_tile(std::uint16_t* pixels, std::uint16_t* values, const std::u
     store_tile(pixels, palette, row_values);
 }
 
-// Tile columns [first, end) of one table; the two tiles of a quarter share one attribute fetch.
+// Tile columns [first, end) of one table. The four tiles of an attribute byte share its fetch
+// and its shift; the tiles before the first whole byte and after the last are drawn singly.
 // Everything is read into locals first: the pixel stores could otherwise alias it.
 template <typename Table>
 void draw_tiles(std::uint16_t* pixels, std::uint16_t* values, const LinePatterns& line,
@@ -366,21 +367,25 @@ void draw_tiles(std::uint16_t* pixels, std::uint16_t* values, const LinePatterns
     const std::uint8_t* const names = table.names;
     const std::uint8_t* const attributes = table.attributes;
     std::uint32_t column = first;
-    if (column < end && column % 2 == 1) {
+    const auto single = [&] {
         draw_tile(pixels, values, rows, names[column], tile_palette(palettes, attributes, quarter_shift, column));
         pixels += 8;
         ++values;
         ++column;
+    };
+    while (column < end && column % 4 != 0) single();
+    for (; column + 4 <= end; column += 4) {
+        const std::uint32_t quarters = attributes[column / 4] >> quarter_shift;
+        const auto* left = palettes[quarters & 3];
+        const auto* right = palettes[(quarters >> 2) & 3];
+        draw_tile(pixels, values, rows, names[column], left);
+        draw_tile(pixels + 8, values + 1, rows, names[column + 1], left);
+        draw_tile(pixels + 16, values + 2, rows, names[column + 2], right);
+        draw_tile(pixels + 24, values + 3, rows, names[column + 3], right);
+        pixels += 32;
+        values += 4;
     }
-    for (; column + 2 <= end; column += 2) {
-        const auto* palette = tile_palette(palettes, attributes, quarter_shift, column);
-        draw_tile(pixels, values, rows, names[column], palette);
-        draw_tile(pixels + 8, values + 1, rows, names[column + 1], palette);
-        pixels += 16;
-        values += 2;
-    }
-    if (column < end)
-        draw_tile(pixels, values, rows, names[column], tile_palette(palettes, attributes, quarter_shift, column));
+    while (column < end) single();
 }
 
 // The line's tiles come from its own table from the scrolled-to column on, then from the
