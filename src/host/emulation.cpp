@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <pthread.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "bus/bus.h"
@@ -242,12 +244,14 @@ template <bool Evaluation>
     memory.succeeded(head);
 
     const bool flag_low = (image[ppu_status] & 0x40) == 0;  // as it is all through every pass
-    std::uint64_t budget = passes_left - length;
+    // Counted in 32 bits, which 32-bit hosts add and compare in one step: the stretch ends at
+    // the vertical blank at the latest, a frame's passes, far below 2^32.
+    std::uint32_t budget = static_cast<std::uint32_t>(std::min<std::uint64_t>(passes_left - length, UINT32_MAX));
     if constexpr (Evaluation) {
         // Up to, not including, the next multiple of 10000, whose clock check a real pass makes.
         if (budget > clock.until_check - 1u) budget = clock.until_check - 1u;
     }
-    std::uint64_t skipped = 0;
+    std::uint32_t skipped = 0;
     while (skipped < budget) {
         // A stretch of idle PPU steps: line_cycles up to 132 (136 is the line step), and below
         // the sprite-0 moment while the flag is low.
@@ -255,10 +259,10 @@ template <bool Evaluation>
         std::uint32_t last_idle = ppu_line_step_cycles - 4;
         if (flag_low && hit > 4 && hit - 1u < last_idle) last_idle = hit - 1u;
         if (state.line_cycles <= last_idle) {
-            std::uint64_t run = (last_idle - state.line_cycles) / 4 + 1;
+            std::uint32_t run = (last_idle - state.line_cycles) / 4 + 1;
             if (run > budget - skipped) run = budget - skipped;
-            state.cycle_count += 4 * run;
-            state.line_cycles += static_cast<std::uint32_t>(4 * run);
+            state.cycle_count += 4 * std::uint64_t{run};
+            state.line_cycles += 4 * run;
             skipped += run;
             continue;
         }
@@ -275,11 +279,11 @@ template <bool Evaluation>
         ++skipped;
     }
     if (skipped != 0) {
-        const std::uint64_t last = (skipped - 1) % length;
+        const std::uint32_t last = (skipped - 1) % static_cast<std::uint32_t>(length);
         state.registers = after[last];
         state.opcode = opcodes[last];
     }
-    if constexpr (Evaluation) clock.until_check -= static_cast<std::uint32_t>(skipped);
+    if constexpr (Evaluation) clock.until_check -= skipped;
     skipped_passes += skipped;
     return length + skipped;
 }
