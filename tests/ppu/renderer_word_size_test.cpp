@@ -1,5 +1,6 @@
-// The background colour tables come in two word sizes, one per kind of host; each host builds
-// and runs only one of them in the program. Both must draw every scene alike, pixel for pixel:
+// The background colour tables come in two word sizes: the program settles its tables in 64-bit
+// entries on every host, and the 32-bit form is what lines whose colours change are drawn with.
+// Both must draw every scene alike, pixel for pixel:
 // random patterns, names, attributes, sprites and scrolls, in both mirrorings and with both
 // pattern tables, and palettes that change on some lines and hold on others.
 #include <cstdint>
