@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <type_traits>
 
 struct SDL_Surface;
 
