@@ -526,3 +526,21 @@ void render_scanline_in(SDL_Surface* surface, std::uint8_t* image, std::uint32_t
 
 template void render_scanline_in<std::uint32_t>(SDL_Surface*, std::uint8_t*, std::uint32_t, std::uint32_t);
 template void render_scanline_in<std::uint64_t>(SDL_Surface*, std::uint8_t*, std::uint32_t, std::uint32_t);
+
+#ifdef QUENRIK_RENDERER_SSE2
+// Everything the line calls is built into each of the two, so the SSE2 one is SSE2 throughout.
+__attribute__((flatten)) void render_scanline_baseline(SDL_Surface* surface, std::uint8_t* image,
+                                                       std::uint32_t mirroring, std::uint32_t line) {
+    render_scanline_in<RendererWord>(surface, image, mirroring, line);
+}
+
+__attribute__((target("sse2"), flatten)) void render_scanline_sse2(SDL_Surface* surface, std::uint8_t* image,
+                                                                   std::uint32_t mirroring, std::uint32_t line) {
+    render_scanline_in<RendererWord>(surface, image, mirroring, line);
+}
+
+void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring, std::uint32_t line) {
+    static const bool sse2 = __builtin_cpu_supports("sse2");
+    (sse2 ? render_scanline_sse2 : render_scanline_baseline)(surface, image, mirroring, line);
+}
+#endif

@@ -18,7 +18,19 @@ void render_scanline_in(SDL_Surface* surface, std::uint8_t* image, std::uint32_t
 // more frames a second than 32-bit ones, although each is copied there in two halves.
 using RendererWord = std::uint64_t;
 
+#if defined(__i386__) && !defined(__SSE2__)
+// i386 programs are built for the i686, which has no SSE2, but nearly every 32-bit x86 processor
+// in use has it, and with it the 64-bit entries move whole. The renderer is built twice, and the
+// first line drawn picks the build this processor runs; both give the same pixels.
+#define QUENRIK_RENDERER_SSE2 1
+void render_scanline_baseline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring,
+                              std::uint32_t line);
+void render_scanline_sse2(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring,
+                          std::uint32_t line);
+void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring, std::uint32_t line);
+#else
 inline void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring,
                             std::uint32_t line) {
     render_scanline_in<RendererWord>(surface, image, mirroring, line);
 }
+#endif
