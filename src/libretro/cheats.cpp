@@ -64,14 +64,14 @@ bool parse_ram(const char* text, std::uint32_t length, Cheat& cheat) {
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+}  // namespace
+
 // ---- Patching PRG ----------------------------------------------------------------------------
-void restore_rom(CheatTable& table, std::uint8_t* image) {
+void cheats_unpatch(CheatTable& table, std::uint8_t* image) {
     for (std::uint32_t offset = 0; offset < 0x8000; ++offset)
         if (table.patched[offset / 8] & (1u << (offset % 8))) image[0x8000 + offset] = table.rom[offset];
     std::memset(table.patched, 0, sizeof table.patched);
 }
-
-}  // namespace
 
 bool cheat_parse(const char* text, std::uint32_t length, Cheat& cheat) {
     while (length > 0 && blank(*text)) ++text, --length;
@@ -112,14 +112,14 @@ bool cheats_set(CheatTable& table, std::uint8_t* image, std::uint32_t index, boo
         }
     }
     std::memcpy(table.codes[index], codes, sizeof codes);
-    restore_rom(table, image);
+    cheats_unpatch(table, image);
     cheats_patch(table, image);
     return true;
 }
 
 void cheats_reset(CheatTable& table, std::uint8_t* image) {
     std::memset(table.codes, 0, sizeof table.codes);
-    restore_rom(table, image);
+    cheats_unpatch(table, image);
 }
 
 void cheats_patch(CheatTable& table, std::uint8_t* image) {

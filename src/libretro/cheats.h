@@ -39,6 +39,10 @@ bool cheats_set(CheatTable& table, std::uint8_t* image, std::uint32_t index, boo
 // Undoes every cheat: PRG bytes back as loaded.
 void cheats_reset(CheatTable& table, std::uint8_t* image);
 
+// Puts the PRG bytes that codes have patched back as loaded, keeping the codes (cheats_patch
+// patches them again).
+void cheats_unpatch(CheatTable& table, std::uint8_t* image);
+
 // Puts the patches back after the image was replaced (a loaded state).
 void cheats_patch(CheatTable& table, std::uint8_t* image);
 

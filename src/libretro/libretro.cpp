@@ -312,7 +312,11 @@ RETRO_API size_t retro_serialize_size() { return state_size(); }
 
 RETRO_API bool retro_serialize(void* data, size_t size) {
     if (!loaded || data == nullptr || size < state_size()) return false;
+    // The codes are the frontend's, which sets them again after a load: the state holds the
+    // cartridge as it is.
+    cheats_unpatch(cheats, image);
     state_save(static_cast<std::uint8_t*>(data), state, image);
+    cheats_patch(cheats, image);
     return true;
 }
 

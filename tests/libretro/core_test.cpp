@@ -501,6 +501,15 @@ TEST_F(Core, CheatsPatchWhatTheCpuReadsAndHoldRam) {
     EXPECT_EQ(after_frame(), (std::vector<unsigned>{0x03, 0x03, 0x00, 0xA5}));
     EXPECT_EQ(0, std::memcmp(&save()[8 + 0x8000], &unpatched[8 + 0x8000], 0x8000));
 
+    // The codes are the frontend's, not the machine's: a state takes the ones set now, not those
+    // set when it was saved.
+    core.retro_cheat_set(0, true, "SXIOPO");
+    const Bytes with_code = save();
+    ASSERT_TRUE(restore(unpatched));
+    EXPECT_EQ(after_frame()[0], 0xADu);
+    core.retro_cheat_reset();
+    ASSERT_TRUE(restore(with_code));
+    EXPECT_EQ(after_frame()[0], 0x03u);
 }
 
 // ---- The stopped machine ------------------------------------------------------------------------------
