@@ -315,6 +315,7 @@ TEST_F(Core, StatesComeBackExactlyAndRunTheSameWherever) {
     for (const char* mode : {"disabled", "enabled"}) {
         SCOPED_TRACE(mode);
         fe.options["quenrik_fast_mode"] = mode;
+        const bool plain = mode[0] == 'd';
         ASSERT_TRUE(load(demo));
         run(30);
         const Bytes state = save();
@@ -324,7 +325,7 @@ TEST_F(Core, StatesComeBackExactlyAndRunTheSameWherever) {
         run(10);
         ASSERT_TRUE(restore(state));
         // Fast mode asks for the next frame drawn after a load, in the image: the round trip is plain's.
-        EXPECT_TRUE(mode[0] == 'e' || save() == state);
+        EXPECT_EQ(plain ? difference(save(), state, "state byte") : "", "") << "the same machine";
         const Frames reference = run(40, 30);
         run(25, 70);
         ASSERT_TRUE(restore(state));
@@ -332,6 +333,7 @@ TEST_F(Core, StatesComeBackExactlyAndRunTheSameWherever) {
         core.retro_unload_game();
         ASSERT_TRUE(load(demo));
         ASSERT_TRUE(restore(state));
+        EXPECT_EQ(plain ? difference(save(), state, "state byte") : "", "") << "a freshly loaded machine";
         EXPECT_EQ(difference(run(40, 30), reference), "") << "a freshly loaded machine";
         core.retro_reset();
         run(3);
