@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ines.h"
-#include "core/pass_loop.h"
+#include "host/emulation.h"
 #include "host/surface.h"
 #include "support/test_support.h"
 
