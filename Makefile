@@ -10,12 +10,14 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
+# The web page's build (make web): emscripten's, in a folder of its own.
+WEB_BUILD ?= build-web
 # Where make install puts things.
 PREFIX ?= /usr/local
 
 .PHONY: all deps build run install package deb test test-steps test-plain test-package asan-build test-asan \
 	tsan-build test-tsan fuzz-build test-fuzz test-i386 test-arm64 test-armhf build-i386 build-arm64 build-armhf \
-	fuzz bench screenshots clean
+	fuzz bench screenshots web test-web web-screenshots clean
 
 all: build
 
@@ -131,5 +133,26 @@ screenshots: build
 	@./scripts/install-deps tmux fonts-dejavu-core
 	./scripts/screenshots $(BUILD)
 
+# The web page: the emulation and the libretro core in WebAssembly, built with Debian's emscripten
+# into $(WEB_BUILD)/site/, a folder of static files for any web server (see README, "Playing in a
+# browser"). Debian's emscripten finds its JavaScript modules through NODE_PATH.
+EMSCRIPTEN_ENV = NODE_PATH=/usr/share/nodejs$(if $(NODE_PATH),:$(NODE_PATH))
+web:
+	@./scripts/install-deps emscripten
+	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release
+	$(EMSCRIPTEN_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
+
+# The page in Debian's Chromium, headless, against the program's pictures from the native build
+# (tests/web/); it prints the site's size, the pacing and the core's speed beside the native one.
+test-web: web
+	@./scripts/install-deps chromium chromium-driver python3-selenium
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target web_program_picture web_core_bench
+	/usr/bin/python3 tests/web/test_web.py --site $(WEB_BUILD)/site --native $(BUILD) $(WEB_TEST_OPTIONS)
+
+# The page's pictures in doc/screenshots/ again, from make test-web's run.
+web-screenshots:
+	@$(MAKE) --no-print-directory test-web WEB_TEST_OPTIONS="--screenshots doc/screenshots"
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(addprefix build-,$(CROSS_ARCHS))
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(addprefix build-,$(CROSS_ARCHS)) $(WEB_BUILD)
