@@ -15,8 +15,8 @@
 #include <string>
 
 #include "core/machine.h"
-#include "core/pass_loop.h"
 #include "core/startup.h"
+#include "host/emulation.h"
 #include "host/surface.h"
 #include "host/video.h"
 
