@@ -446,6 +446,7 @@
       // One frame per entry: the pad's buttons for it, or null for the keyboard's and the pad's.
       runFrames(buttons) {
         for (const mask of buttons) {
+          if (mask === null) pollGamepad();
           core.setButtons(mask === null ? keyButtons | padButtons : mask);
           if (core.runFrames(1) > 0) draw();
           framesRun += 1;

@@ -237,6 +237,20 @@ def check_keys(failures, page, program):
     script += [0] * 3
     same_picture(failures, page, program, "keys released: the program's picture", "demo", script, canvas=True)
 
+    # A gamepad in the standard mapping, as the Gamepad API would show it: A (the right face
+    # button), Start and the left stick pushed left, on the second of the browser's pads.
+    page.js("""navigator.getGamepads = () => [null, { connected: true, axes: [-1, 0.2],
+        buttons: Array.from({ length: 17 }, (_, i) => ({ pressed: i === 1 || i === 9 })) }];""")
+    page.frames([None] * 4)
+    script += [A | START | LEFT] * 4
+    _, expected, _ = same_picture(failures, page, program, "a gamepad's A, Start and stick left: the program's picture",
+                                  "demo", script)
+    failures.check(expected != program.run("demo", script[:-4] + [0] * 4)[0], "the gamepad shows on the picture")
+    page.js("navigator.getGamepads = () => [];")
+    page.frames([None] * 2)
+    script += [0] * 2
+    same_picture(failures, page, program, "the gamepad gone: the program's picture", "demo", script)
+
     # R resets, as the program's R key: taken before the next frame.
     page.load(program, "reset")
     page.frames([None] * 20)
