@@ -28,6 +28,7 @@
 #include "core/machine.h"
 #include "core/startup.h"
 #include "host/emulation.h"
+#include "host/surface.h"
 #include "host/video.h"
 
 namespace {
@@ -152,9 +153,10 @@ int main(int argc, char** argv) {
     char* program_arguments[] = {argv[0], argv[1], fast ? fast_option : nullptr, nullptr};
     bool full_screen = false;
     start_up(fast ? 3 : 2, program_arguments, run_state, machine_image, full_screen);
-    run_state.surface = video_open(false);
-    const SDL_PixelFormat* format = run_state.surface->format;
-    if (run_state.surface->w != 320 || run_state.surface->h != 240 || format->BytesPerPixel != 2 ||
+    SDL_Surface* surface = video_open(false);
+    run_state.surface = screen_of(surface);
+    const SDL_PixelFormat* format = surface->format;
+    if (surface->w != 320 || surface->h != 240 || format->BytesPerPixel != 2 ||
         format->Rmask != 0xF800 || format->Gmask != 0x07E0 || format->Bmask != 0x001F) {
         std::fputs("quenrik_picture: the surface is not 320x240 RGB565\n", stderr);
         return 1;
@@ -185,7 +187,7 @@ int main(int argc, char** argv) {
         }
         if (const auto change = input.find(stop); change != input.end()) hold_buttons(change->second);
         if (std::binary_search(shots.begin(), shots.end(), stop)) {
-            const std::vector<std::uint16_t> now = picture(run_state.surface);
+            const std::vector<std::uint16_t> now = picture(surface);
             // Inside a range only a new picture is written; a single frame always is.
             bool write = std::find(single.begin(), single.end(), stop) != single.end();
             for (const auto& [first, last] : ranges)

@@ -13,8 +13,8 @@ usage: retroarch_test.py <case>
   state        a state saved and loaded through RetroArch's command interface gives the picture
                of the moment it was saved back
 
-environment: RETROARCH (the program, default retroarch), CORE (the core), PROBE_CORE (the probe
-             core), PICTURE (quenrik_picture), ROM (the demo cartridge), ARTIFACTS (where the
+environment: RETROARCH (the program, default retroarch), CORE (the core), CORE_INFO (its info
+             file), PROBE_CORE (the probe core), PICTURE (quenrik_picture), ROM (the demo cartridge), ARTIFACTS (where the
              pictures and log of a failed case go), QUENRIK_TIMEOUT_SCALE (how much longer to wait)
 
 Ends with 0 when the case passed, 1 when it failed, 77 (skipped) when RetroArch is not installed.
@@ -183,6 +183,7 @@ class Session:
         self.scratch = tempfile.mkdtemp(prefix="quenrik-retroarch.")
         self.xvfb = None
         self.retroarch = None
+        self.groups = []  # process groups of the RetroArch runs
         self.log_path = os.path.join(self.scratch, "retroarch.log")
         self.window = None
         self.port = None
@@ -224,14 +225,19 @@ class Session:
         self.env["DISPLAY"] = ":" + text.strip().decode()
 
     # -- RetroArch
-    def install_core(self, core, info_lines):
-        """The core in a cores folder of its own with an info file beside it in the info folder.
-        RetroArch 1.14 takes a core's save-state support from its info file and refuses
-        SAVE_STATE and LOAD_STATE ("Core does not support save states") for a core that has none."""
+    def install_core(self, core, info):
+        """The core in a cores folder of its own, and its info file (a path, or the lines of one)
+        in the info folder. RetroArch 1.14 takes a core's save-state support from its info file,
+        found by the core's name for a core in the cores folder, and refuses SAVE_STATE and
+        LOAD_STATE ("Core does not support save states") for a core without one."""
         name = os.path.basename(core)
         os.symlink(os.path.abspath(core), self.path("cores", name))
-        with open(self.path("info", name[:-len(".so")] + ".info"), "w") as f:
-            f.write("".join("%s = \"%s\"\n" % pair for pair in info_lines))
+        info_path = self.path("info", name[:-len(".so")] + ".info")
+        if isinstance(info, str):
+            shutil.copy(info, info_path)
+        else:
+            with open(info_path, "w") as f:
+                f.write("".join("%s = \"%s\"\n" % pair for pair in info))
         return self.path("cores", name)
 
     def write_config(self, throttle, options=None):
@@ -252,7 +258,9 @@ class Session:
             "input_autodetect_enable": "false",
             "gamemode_enable": "false",
             "pause_nonactive": "false",
+            "suspend_screensaver_enable": "false",  # no xdg-screensaver beside it
             "config_save_on_exit": "false",
+            "quit_press_twice": "false",  # QUIT ends it at once
             "history_list_enable": "false",
             "network_cmd_enable": "true",
             "network_cmd_port": str(self.port),
@@ -284,6 +292,7 @@ class Session:
             self.retroarch = subprocess.Popen(
                 [program, "--verbose", "-c", self.path("retroarch.cfg"), "-L", core, rom] + list(arguments),
                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env, start_new_session=True)
+        self.groups.append(self.retroarch.pid)
 
     def wait_retroarch_end(self, limit):
         try:
@@ -293,19 +302,23 @@ class Session:
         self.retroarch = None
         return status
 
-    def stop_retroarch(self):
-        if self.retroarch is None:
-            return
-        if self.retroarch.poll() is None and self.socket is not None:
-            self.command("QUIT")
+    def quit_retroarch(self):
+        """QUIT, and RetroArch must end by itself with status 0 (the core unloaded cleanly)."""
+        self.command("QUIT")
+        status = self.wait_retroarch_end(15)
+        if status != 0:
+            raise Failure("RetroArch ended with status %d after QUIT" % status)
+
+    def kill_retroarch(self):
+        """RetroArch and anything it started (its process group), if still there."""
+        for group in self.groups:
             try:
-                self.retroarch.wait(timeout=5 * SCALE)
-            except subprocess.TimeoutExpired:
+                os.killpg(group, signal.SIGKILL)
+            except ProcessLookupError:
                 pass
-        if self.retroarch.poll() is None:
-            os.killpg(self.retroarch.pid, signal.SIGKILL)
+        if self.retroarch is not None:
             self.retroarch.wait()
-        self.retroarch = None
+            self.retroarch = None
 
     def log(self):
         with open(self.log_path, "rb") as f:
@@ -413,7 +426,7 @@ class Session:
 
     def close(self):
         try:
-            self.stop_retroarch()
+            self.kill_retroarch()
         finally:
             if self.xvfb is not None:
                 self.xvfb.terminate()
@@ -453,8 +466,6 @@ def standalone_pictures(session, *arguments):
 # ---- Cases ---------------------------------------------------------------------------------------
 PROBE_INFO = [("display_name", "quenrik probe"), ("supported_extensions", "nes"), ("savestate", "true"),
               ("savestate_features", "deterministic")]
-CORE_INFO = [("display_name", "Nintendo - NES (quenrik)"), ("supported_extensions", "nes"),
-             ("savestate", "true"), ("savestate_features", "deterministic")]
 
 
 def max_frames_shot(session, core, frames, extra_env=None):
@@ -521,6 +532,7 @@ def case_probe_keys(session):
         session.key("keyup", keysym)
         wait_buttons(0, "%s released" % keysym)
         note("key %-7s -> RetroPad %s, and nothing else" % (keysym, button))
+    session.quit_retroarch()
 
 
 # Frame counts for the picture case: the demo's picture changes from frame 1 to 2, 2 to 3 and 3 to
@@ -530,7 +542,7 @@ PICTURE_FRAMES = (2, 3, 2050, 2051)
 
 
 def case_picture(session):
-    core = session.install_core(os.environ["CORE"], CORE_INFO)
+    core = session.install_core(os.environ["CORE"], os.environ["CORE_INFO"])
     session.write_config(throttle=False)
     wanted = sorted({n + d for n in PICTURE_FRAMES for d in (-1, 0, 1)})
     standalone = standalone_pictures(session, *wanted)
@@ -547,6 +559,16 @@ def case_picture(session):
              "(frame %d differs in %d, frame %d in %d; %.1f s)"
              % (frames, WIDTH * HEIGHT, frames - 1, differing(standalone[frames - 1], standalone[frames]),
                 frames + 1, differing(standalone[frames + 1], standalone[frames]), elapsed))
+    # With the overscan option on, the frame is the picture without its top and bottom 8 lines.
+    session.write_config(throttle=False, options={"quenrik_crop_overscan": "enabled"})
+    for frames in (3, 2051):
+        shot, elapsed = max_frames_shot(session, core, frames)
+        _, _, pixels = standalone[frames]
+        cropped = (WIDTH, HEIGHT - 16, pixels[8 * WIDTH:(HEIGHT - 8) * WIDTH])
+        expect_same(session, shot, cropped, "frame %d with quenrik_crop_overscan enabled, against the "
+                    "standalone's lines 8-231" % frames)
+        note("frame %4d, overscan cropped: the screenshot is 256x224, the standalone's lines 8-231 (%.1f s)"
+             % (frames, elapsed))
 
 
 def wait_picture(session, test, what, limit=10, expected=None):
@@ -588,7 +610,7 @@ def key_change(session, action, keysym, before, what):
 
 
 def start_demo(session):
-    core = session.install_core(os.environ["CORE"], CORE_INFO)
+    core = session.install_core(os.environ["CORE"], os.environ["CORE_INFO"])
     session.write_config(throttle=True)  # 60 frames a second: the colour cycle steps after 34 s
     session.start_retroarch(core, os.environ["ROM"])
     session.wait_ready()
@@ -603,7 +625,7 @@ def wait_start_up(session, base):
 # The keys case's script, in the standalone's frames. The demo's picture does not depend on when a
 # button went down, only on what is held and what was pressed before (as long as the colour cycle,
 # which Start stops, has not stepped), so the frames can be chosen freely.
-KEY_SCRIPT = ["100:start", "101:", "200:a", "201:", "300:b", "301:", "400:select", "401:", "500:left"]
+KEY_SCRIPT = ["100:start", "120:", "200:a", "220:", "300:b", "320:", "400:select", "420:", "500:left"]
 KEY_STEPS = [("Return", "Start", 110, 150), ("x", "A", 210, 250), ("z", "B", 310, 350),
              ("Shift_R", "Select", 410, 450)]  # key, button, frame held, frame after release
 
@@ -630,12 +652,17 @@ def case_keys(session):
     # must be the standalone's after Left has been held for some number of frames.
     shot = key_change(session, "keydown", "Left", before, "Left pressed")
     session.key("keyup", "Left")
-    held_for = [n - 501 for n, p in sorted(left_held.items()) if differing(shot, p) == 0]
-    if not held_for:
-        nearest = min(left_held, key=lambda n: differing(shot, left_held[n]))
+    firsts = sorted(left_held)
+    matching = [n for n in firsts if differing(shot, left_held[n]) == 0]
+    if not matching:
+        nearest = min(firsts, key=lambda n: differing(shot, left_held[n]))
         expect_same(session, shot, left_held[nearest], "Left held, against the standalone's nearest picture")
-    note("key Left   : the ship turns left and moves, as in the standalone with Left held %d frames or more"
-         % held_for[0])
+    # The standalone shows this picture from frame n on, to the frame before the next new one.
+    n = matching[0]
+    last = firsts[firsts.index(n) + 1] - 1 if n != firsts[-1] else 1700
+    note("key Left   : the ship turns left and moves, as in the standalone with Left held %d to %d frames"
+         % (n - 501, last - 501))
+    session.quit_retroarch()
 
 
 STATE_SCRIPT = ["100:start", "101:", "200:select", "201:", "300:select", "301:"]
@@ -681,6 +708,12 @@ def case_state(session):
                  expected=saved)
     note("LOAD_STATE: %s" % line.split("] ", 2)[-1])
     note("after loading, the picture is the one of the moment of saving, all %d pixels" % (WIDTH * HEIGHT))
+    # The machine goes on from the state: Select gives the ship palette 2 again, not 3.
+    key_change(session, "keydown", "Shift_R", saved, "Select pressed after loading")
+    again = key_change(session, "keyup", "Shift_R", session.screenshot(), "Select released after loading")
+    expect_same(session, again, changed, "Select after loading, the ship in palette 2 again")
+    note("after loading, Select gives the ship palette 2 again, as it did after saving")
+    session.quit_retroarch()
 
 
 CASES = {"probe": case_probe, "probe_keys": case_probe_keys, "picture": case_picture, "keys": case_keys,
