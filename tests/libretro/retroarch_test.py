@@ -681,6 +681,7 @@ def case_state(session):
     key_change(session, "keydown", "Shift_R", stopped, "Select pressed")
     at_save = key_change(session, "keyup", "Shift_R", session.screenshot(), "Select released")
     expect_same(session, at_save, saved, "after Select, the ship in palette 1")
+    note("before saving: Start stopped the colour cycle and Select gave the ship palette 1, as in the standalone")
 
     state_file = session.path("states", "demo.state")
     offset = len(session.log())
@@ -693,7 +694,7 @@ def case_state(session):
             raise Failure("SAVE_STATE: no state file")
         time.sleep(0.02)
     expect_same(session, session.screenshot(), saved, "the picture when the state was saved")
-    note("SAVE_STATE: %s" % line.split("] ", 2)[-1])
+    note("SAVE_STATE: %s" % line.split("]: ", 1)[-1])
 
     key_change(session, "keydown", "Shift_R", saved, "Select pressed after saving")
     later = key_change(session, "keyup", "Shift_R", session.screenshot(), "Select released after saving")
@@ -706,7 +707,7 @@ def case_state(session):
     line = session.log()[offset:end].strip().splitlines()[-1]
     wait_picture(session, lambda shot: differing(shot, saved) == 0, "the picture after LOAD_STATE",
                  expected=saved)
-    note("LOAD_STATE: %s" % line.split("] ", 2)[-1])
+    note("LOAD_STATE: %s" % line.split("]: ", 1)[-1])
     note("after loading, the picture is the one of the moment of saving, all %d pixels" % (WIDTH * HEIGHT))
     # The machine goes on from the state: Select gives the ship palette 2 again, not 3.
     key_change(session, "keydown", "Shift_R", saved, "Select pressed after loading")
