@@ -6,7 +6,6 @@
 #include "bus/bus.h"
 #include "core/host.h"
 #include "cpu/cpu.h"
-#include "debug/console.h"
 #include "ppu/timing.h"
 
 namespace {
@@ -53,11 +52,11 @@ struct EvaluationClock {
 // ---- One pass --------------------------------------------------------------------------------
 // One instruction with everything around it. The debugger and the evaluation stop are template
 // switches: the modes are fixed for the whole run, so a run without them carries no test for
-// them. The watched form also answers whether the instruction was a pure read (cpu_execute_watched).
+// them; the debugger's turn is the host's (a trace run gives one). The watched form also answers whether the instruction was a pure read (cpu_execute_watched).
 // The plain form answers whether the instruction jumped back a few bytes (cpu_execute).
 template <bool Trace, bool Evaluation, bool Watched = false>
 [[gnu::always_inline]] inline bool run_pass(RunState& state, std::uint8_t* image,
-                                            EvaluationClock& clock) {
+                                            EvaluationClock& clock, DebuggerTurn debugger = nullptr) {
     CpuRegisters& registers = state.registers;
     ppu_tick(image, state.surface, state.line_cycles, state.nmi_request, state.frame_count,
              state.frame_skip, state.scanline, state.mirroring);
@@ -72,10 +71,7 @@ template <bool Trace, bool Evaluation, bool Watched = false>
     cpu_service_interrupts(state.reset_request, state.nmi_request, state.interrupt_cause,
                            registers.pc, registers.sp, registers.p, image);
     if constexpr (Trace) {
-        if (state.quit.get() == 0)
-            debugger_console(state.quit, state.opcode, registers, image, state.interrupt_cause,
-                             state.debugger, state.cycle_count,
-                             static_cast<std::uint8_t>(state.scanline));
+        if (state.quit.get() == 0) debugger(state, image);
     }
     if constexpr (Evaluation) {
         // The clock is read only once every 10000 instructions.
@@ -288,13 +284,13 @@ template <bool Evaluation>
 // fast-forward above.
 template <bool Trace, bool Evaluation, bool Fast>
 void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
-                std::uint64_t pass_limit, std::uint64_t& skipped_passes) {
+                std::uint64_t pass_limit, std::uint64_t& skipped_passes, DebuggerTurn debugger) {
     EvaluationClock clock(start_ticks, state.cycle_count);
     LoopMemory memory;
     std::uint64_t pass = 0;
     while (pass != pass_limit && state.quit.get() != 1) {
         const std::uint32_t at = state.registers.pc;
-        const bool jumped_back = run_pass<Trace, Evaluation>(state, image, clock);
+        const bool jumped_back = run_pass<Trace, Evaluation>(state, image, clock, debugger);
         ++pass;
         if constexpr (Fast) {
             const std::uint32_t head = state.registers.pc;
@@ -309,25 +305,21 @@ void run_passes(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
 }  // namespace
 
 void emulation_run(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
-                   std::uint64_t pass_limit, Execution execution, std::uint64_t& skipped_passes) {
-    const bool trace = state.trace_mode != 0;
+                   std::uint64_t pass_limit, Execution execution, std::uint64_t& skipped_passes,
+                   DebuggerTurn debugger) {
+    const bool trace = state.trace_mode != 0 && debugger != nullptr;
     const bool evaluation = state.evaluation_mode == 1;
     const bool fast = execution == Execution::fast;
     std::uint64_t& s = skipped_passes;
+    const DebuggerTurn d = debugger;
     if (trace && evaluation)
-        run_passes<true, true, false>(state, image, start_ticks, pass_limit, s);
+        run_passes<true, true, false>(state, image, start_ticks, pass_limit, s, d);
     else if (trace)
-        run_passes<true, false, false>(state, image, start_ticks, pass_limit, s);
+        run_passes<true, false, false>(state, image, start_ticks, pass_limit, s, d);
     else if (evaluation)
-        fast ? run_passes<false, true, true>(state, image, start_ticks, pass_limit, s)
-             : run_passes<false, true, false>(state, image, start_ticks, pass_limit, s);
+        fast ? run_passes<false, true, true>(state, image, start_ticks, pass_limit, s, d)
+             : run_passes<false, true, false>(state, image, start_ticks, pass_limit, s, d);
     else
-        fast ? run_passes<false, false, true>(state, image, start_ticks, pass_limit, s)
-             : run_passes<false, false, false>(state, image, start_ticks, pass_limit, s);
-}
-
-void emulation_run(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
-                   std::uint64_t pass_limit) {
-    std::uint64_t skipped = 0;
-    emulation_run(state, image, start_ticks, pass_limit, Execution::fast, skipped);
+        fast ? run_passes<false, false, true>(state, image, start_ticks, pass_limit, s, d)
+             : run_passes<false, false, false>(state, image, start_ticks, pass_limit, s, d);
 }

@@ -7,7 +7,19 @@
 #include <cstdio>
 
 #include "core/pass_loop.h"
+#include "debug/console.h"
 #include "host/video.h"
+
+void emulation_run(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
+                   std::uint64_t pass_limit, Execution execution, std::uint64_t& skipped_passes) {
+    emulation_run(state, image, start_ticks, pass_limit, execution, skipped_passes, debugger_turn);
+}
+
+void emulation_run(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
+                   std::uint64_t pass_limit) {
+    std::uint64_t skipped = 0;
+    emulation_run(state, image, start_ticks, pass_limit, Execution::fast, skipped, debugger_turn);
+}
 
 int emulation_thread(void* data) {
     // SDL starts its threads asynchronously cancellable. Start-up kills this thread at the end of

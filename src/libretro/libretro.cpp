@@ -280,7 +280,8 @@ RETRO_API void retro_run() {
     screen.shown = false;
     if (loaded && !stopped) {
         cheats_hold_ram(cheats, image);
-        emulation_run(state, image, 0, passes_per_frame);
+        std::uint64_t skipped = 0;
+        emulation_run(state, image, 0, passes_per_frame, Execution::fast, skipped, nullptr);
         if (state.quit.get() == 1) {
             stopped = true;
             report_stop();
