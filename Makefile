@@ -35,18 +35,21 @@ play: build
 	@./scripts/install-deps retroarch
 	./scripts/play $(BUILD) $(ROM)
 
-# The program, the demo, the manual page, the desktop entry and the documents under PREFIX,
-# from the build that make build made (so that sudo make install builds nothing as root).
+# The program, the demo, the manual page, the desktop entry and the documents under PREFIX, and
+# the libretro core with its core info, keyfile and metainfo (lib/<multiarch>/libretro/,
+# share/libretro/info/), from the build that make build made (so that sudo make install builds
+# nothing as root).
 install:
 	@test -x $(BUILD)/quenrik || { echo "make install: run make build first"; exit 1; }
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# The Debian package, $(BUILD)/quenrik_<version>_<architecture>.deb, and what lintian says of it.
+# The Debian packages, $(BUILD)/quenrik_<version>_<architecture>.deb and the core's
+# $(BUILD)/libretro-quenrik_<version>_<architecture>.deb, and what lintian says of them.
 package: build
 	cd $(BUILD) && cpack -G DEB
 
 deb: package
-	lintian --display-info $(BUILD)/quenrik_*.deb
+	lintian --display-info $(BUILD)/quenrik_*.deb $(BUILD)/libretro-quenrik_*.deb
 
 # The whole suite, the package's checks, then the suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the window tests under ThreadSanitizer, and a short run of each fuzz
@@ -69,7 +72,7 @@ endif
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
 
-# The package, unpacked into a scratch folder and checked there; nothing is installed.
+# The packages, unpacked into a scratch folder and checked there; nothing is installed.
 test-package: package
 	./scripts/test-package $(BUILD)
 
