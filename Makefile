@@ -15,7 +15,7 @@ WEB_BUILD ?= build-web
 # Where make install puts things.
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run install package deb test test-steps test-plain test-package asan-build test-asan \
+.PHONY: all deps build run play install package deb test test-steps test-plain test-package asan-build test-asan \
 	tsan-build test-tsan fuzz-build test-fuzz test-i386 test-arm64 test-armhf build-i386 build-arm64 build-armhf \
 	fuzz bench screenshots web test-web web-screenshots clean
 
@@ -30,6 +30,12 @@ build: deps
 
 run: build
 	$(BUILD)/quenrik $(ROM)
+
+# The same cartridge in RetroArch with the libretro core just built, at the console's pace (see
+# README, "Playing at the console's pace"); RetroArch is installed if it is missing.
+play: build
+	@./scripts/install-deps retroarch
+	./scripts/play $(BUILD) $(ROM)
 
 # The program, the demo, the manual page, the desktop entry and the documents under PREFIX, and
 # the libretro core with its core info, keyfile and metainfo (lib/<multiarch>/libretro/,
