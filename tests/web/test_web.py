@@ -55,10 +55,13 @@ class Failures:
 
 
 class Program:
-    """The program's picture and words after a number of frames (web_program_picture)."""
+    """The program's picture and words after a number of frames (quenrik_picture, the RetroArch
+    tests' tool)."""
+
+    BUTTONS = ("a", "b", "select", "start", "up", "down", "left", "right")
 
     def __init__(self, native):
-        self.tool = os.path.join(native, "tests", "web", "web_program_picture")
+        self.tool = os.path.join(native, "tests", "libretro", "quenrik_picture")
         self.roms = os.path.join(native, "roms")
         self.scratch = tempfile.mkdtemp(prefix="quenrik-web-")
 
@@ -66,19 +69,30 @@ class Program:
         return os.path.join(self.roms, name + ".nes")
 
     def run(self, cartridge, buttons, fast=False, reset_at=None):
-        out = os.path.join(self.scratch, "picture.raw")
-        command = [self.tool, self.rom(cartridge), str(len(buttons)), out]
+        """buttons: the pad's buttons for each frame (bit i: BUTTONS[i]); the picture comes back
+        as 256x240 RGB565 pixels, little-endian."""
+        prefix = os.path.join(self.scratch, "picture-")
+        command = [self.tool, self.rom(cartridge), prefix]
         if fast:
             command.append("-f")
-        if any(buttons):
-            command += ["-b", "".join("%02x" % (b or 0) for b in buttons)]
         if reset_at is not None:
             command += ["-r", str(reset_at)]
+        held = 0
+        for frame, mask in enumerate(list(buttons) + [0]):
+            if (mask or 0) != held:
+                held = mask or 0
+                command.append("%d:%s" % (frame, "+".join(n for i, n in enumerate(self.BUTTONS) if held >> i & 1)))
+        command.append(str(len(buttons)))
         result = subprocess.run(command, stdout=subprocess.PIPE, check=True, env=dict(os.environ, SDL_VIDEODRIVER="dummy"))
-        with open(out, "rb") as f:
-            picture = f.read()
+        with open(prefix + str(len(buttons)) + ".ppm", "rb") as f:
+            rgb = f.read()[len(b"P6\n256 240\n255\n"):]
+        # Each channel was widened from the surface's pixel by repeating its top bits.
+        picture = bytearray()
+        for i in range(0, len(rgb), 3):
+            v = (rgb[i] >> 3) << 11 | (rgb[i + 1] >> 2) << 5 | rgb[i + 2] >> 3
+            picture += bytes((v & 0xFF, v >> 8))
         words = [line for line in result.stdout.decode().split("\n") if line.strip() != ""]
-        return picture, words
+        return bytes(picture), words
 
 
 def first_difference(page, program):
