@@ -119,11 +119,12 @@ fuzz: fuzz-build
 	cd $(FUZZ_BUILD) && QUENRIK_FUZZ_SECONDS=$(FUZZ_SECONDS) \
 		ctest --output-on-failure -j $(JOBS) --timeout $$(( $(FUZZ_SECONDS) + 300 ))
 
-# Speed figures (see README, "Speed"); needs valgrind and GNU time, installed if missing.
+# Speed figures (see README, "Speed"); needs valgrind and GNU time, installed if missing, and
+# Debian's Nestopia core, timed beside quenrik's.
 # BENCH_BUILDS="build build-i386" compares builds made beforehand, their runs taking turns.
 BENCH_BUILDS ?=
 bench: $(if $(BENCH_BUILDS),,build)
-	@./scripts/install-deps valgrind time
+	@./scripts/install-deps valgrind time libretro-nestopia
 	./scripts/bench $(or $(BENCH_BUILDS),$(BUILD))
 
 # The README's pictures again (doc/screenshots/), from the program as it is built now.
