@@ -14,6 +14,7 @@
 #include "core/machine.h"
 #include "core/startup.h"
 #include "host/emulation.h"
+#include "host/surface.h"
 #include "host/video.h"
 
 namespace {
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
     char* program_arguments[] = {argv[0], argv[1], fast ? fast_option : nullptr, nullptr};
     bool full_screen = false;
     start_up(fast ? 3 : 2, program_arguments, run_state, machine_image, full_screen);
-    run_state.surface = video_open(false);
+    run_state.surface = screen_of(video_open(false));
 
     // As the emulation thread, but with every frame drawn instead of a measured frame skip.
     emulation_prepare(run_state, machine_image);
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
     }
     std::printf("bench: %ld frames, %llu instructions, %.3f s, image %08x, picture %08x\n", frames,
                 static_cast<unsigned long long>(frames * passes_per_frame), elapsed.count(),
-                checksum(machine_image, image_size), picture_checksum(run_state.surface));
+                checksum(machine_image, image_size), picture_checksum(surface_of(run_state.surface)));
     SDL_Quit();
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/machine.h"
+#include "host/surface.h"
 
 namespace fuzz {
 
@@ -26,7 +27,7 @@ inline SDL_Surface* open_screen() {
 inline void start_run(RunState& state, std::uint8_t* image, SDL_Surface* screen) {
     run_state_reset(state);
     machine_image_clear(image);
-    state.surface = screen;
+    state.surface = screen_of(screen);
     state.frame_skip = 1;
 }
 

@@ -1,23 +1,15 @@
 #include "bus/joypad.h"
 
-#include <SDL.h>
-
+#include "core/host.h"
 #include "core/machine.h"
 
 namespace {
-
-// Keys in the pad's read order: A, B, Select, Start, Up, Down, Left, Right.
-// SDL numbers Right (275) before Left (276); the pad reads Left first.
-constexpr SDLKey key_of_slot[8] = {SDLK_x, SDLK_z, SDLK_a, SDLK_s, SDLK_UP, SDLK_DOWN, SDLK_LEFT, SDLK_RIGHT};
 
 enum Strobe : std::uint8_t { released = 0, held = 1, blocked = 2 };
 
 }  // namespace
 
-void joypad_poll_keys(std::uint8_t* image) {
-    const Uint8* keys = SDL_GetKeyState(nullptr);
-    for (std::uint32_t slot = 0; slot < 8; ++slot) image[priv::button_states + slot] = keys[key_of_slot[slot]];
-}
+void joypad_poll_keys(std::uint8_t* image) { joypad_buttons(image + priv::button_states); }
 
 void joypad_read(std::uint8_t& destination, std::uint8_t* image, std::uint32_t address) {
     if (image[priv::joypad_strobe] != released) return;

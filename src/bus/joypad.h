@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-// Samples the eight mapped keys from SDL's key-state array into the button slots.
+// Samples the host's eight buttons (the program's keyboard) into the button slots.
 void joypad_poll_keys(std::uint8_t* image);
 
 // Delivers the button at the read position (0x4016) or 0 (0x4017); nothing while the strobe is

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "core/host.h"
 #include "core/machine.h"
 
 namespace {
@@ -29,14 +30,15 @@ void read_block_at(std::FILE* file, long offset, std::uint8_t* destination, std:
 
 }  // namespace
 
-void load_ines(std::FILE* file, std::uint8_t* image, std::uint32_t& mirroring, std::uint32_t& mapper) {
+bool load_ines_image(std::FILE* file, std::uint8_t* image, std::uint32_t& mirroring,
+                     std::uint32_t& mapper) {
     static const std::uint8_t signature[4] = {0x4E, 0x45, 0x53, 0x1A};
     for (long i = 0; i < 4; ++i) {
         std::uint8_t byte = 0;
         std::fseek(file, i, SEEK_SET);
         if (std::fread(&byte, 1, 1, file) != 1 || byte != signature[i]) {
-            std::puts("This archive is not a valid ROM file or is corrupted");
-            std::exit(-1);
+            host_print("This archive is not a valid ROM file or is corrupted\n");
+            return false;
         }
     }
 
@@ -45,10 +47,10 @@ void load_ines(std::FILE* file, std::uint8_t* image, std::uint32_t& mirroring, s
 
     // Without bank switching only two banks of each fit; loading more would run off the image.
     if (prg > max_banks || chr > max_banks) {
-        std::printf("This ROM has %u 16KB PRG banks and %u 8KB CHR banks, but only 2 of each fit "
+        print_text("This ROM has %u 16KB PRG banks and %u 8KB CHR banks, but only 2 of each fit "
                     "(no bank switching): not loaded\n",
                     prg, chr);
-        std::exit(-1);
+        return false;
     }
 
     std::uint8_t flags = read_byte_at(file, 6);
@@ -68,20 +70,25 @@ void load_ines(std::FILE* file, std::uint8_t* image, std::uint32_t& mirroring, s
 
     read_block_at(file, header_size + prg * prg_bank_size, image + ppu_space, chr * chr_bank_size);
 
-    std::puts("The ROM has been succesfully loaded:\n");
-    std::printf("%i 16KB PRG banks loaded !!!\n", static_cast<int>(prg));
-    std::printf("%i  8KB CHK banks loaded !!!\n", static_cast<int>(chr));
+    host_print("The ROM has been succesfully loaded:\n\n");
+    print_text("%i 16KB PRG banks loaded !!!\n", static_cast<int>(prg));
+    print_text("%i  8KB CHK banks loaded !!!\n", static_cast<int>(chr));
     if (mirroring == 1)
-        std::puts("Vertical mirroring detected !!!");
+        host_print("Vertical mirroring detected !!!\n");
     else
-        std::puts("Horizontal mirroring detected!!!");
-    std::printf("Mapper #%i detected\n\n", static_cast<int>(mapper));
+        host_print("Horizontal mirroring detected!!!\n");
+    print_text("Mapper #%i detected\n\n", static_cast<int>(mapper));
     const std::uintptr_t reset = read_vector(image, reset_vector);
-    std::printf("PC initialized at %p\n\n", reinterpret_cast<void*>(reset));
+    print_text("PC initialized at %p\n\n", reinterpret_cast<void*>(reset));
 
     // Power-on RAM: 00 00 00 00 FF FF FF FF repeating.
     for (std::uint32_t address = 0; address < 0x0800; ++address)
         if ((address % 16) % 8 >= 4) image[address] = 0xFF;
     image[0x01FE] = 0x30;
     image[0x01FF] = 0x02;
+    return true;
+}
+
+void load_ines(std::FILE* file, std::uint8_t* image, std::uint32_t& mirroring, std::uint32_t& mapper) {
+    if (!load_ines_image(file, image, mirroring, mapper)) std::exit(-1);
 }

@@ -1,6 +1,19 @@
 #include "core/machine.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+
+#include "core/host.h"
+
+void print_text(const char* format, ...) {
+    char text[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    host_print(text);
+}
 
 void run_state_reset(RunState& state) {
     state.evaluation_mode = 0;

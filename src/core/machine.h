@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-struct SDL_Surface;
+struct Screen;
 
 // ---- The machine image -------------------------------------------------------------------
 // CPU space at 0x0000-0xFFFF, PPU space at 0x10000-0x13FFF, emulator private state at
@@ -112,9 +112,14 @@ struct RunState {
     std::uint32_t frame_skip = 0;
     std::uint32_t mirroring = 0;
     std::uint32_t mapper = 0;
-    SDL_Surface* surface = nullptr;
+    Screen* surface = nullptr;  // the host's screen the picture is drawn into
     DebuggerState debugger;
 };
+
+// ---- Text for the user --------------------------------------------------------------------
+// Formats as printf does and hands the text to the host (host_print): the program prints it.
+// Every message of the emulation fits the 256 bytes it is formatted in.
+[[gnu::format(printf, 1, 2)]] void print_text(const char* format, ...);
 
 // Puts the run state back to its initial values.
 void run_state_reset(RunState& state);

@@ -10,6 +10,7 @@
 
 #include "core/ines.h"
 #include "host/emulation.h"
+#include "host/surface.h"
 #include "host/video.h"
 
 namespace {
@@ -88,7 +89,7 @@ int quenrik_main(int argc, char** argv, RunState& state, std::uint8_t* image) {
     bool full_screen = false;
     start_up(argc, argv, state, image, full_screen);
 
-    state.surface = video_open(full_screen);
+    state.surface = screen_of(video_open(full_screen));
     SDL_Delay(500);
 
     static EmulationContext context{&state, image};

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "bus/bus.h"
+#include "core/host.h"
 
 namespace {
 
@@ -310,10 +311,10 @@ void brk(Cpu& c) {
 // Out of line and given plain values, so that the dispatch keeps nothing in memory for it.
 [[gnu::cold, gnu::noinline]] void abort_unimplemented(SharedWord& quit, std::uint8_t opcode,
                                                       std::uint32_t pc) {
-    std::printf("This OPCODE (%p) is not implemented yet or is invalid.\n",
-                reinterpret_cast<void*>(static_cast<std::uintptr_t>(opcode)));
-    std::printf("PC was pointing: %p\n\n", reinterpret_cast<void*>(static_cast<std::uintptr_t>(pc)));
-    std::puts("                     ***EXECUTION ABORTED***\n");
+    print_text("This OPCODE (%p) is not implemented yet or is invalid.\n",
+               reinterpret_cast<void*>(static_cast<std::uintptr_t>(opcode)));
+    print_text("PC was pointing: %p\n\n", reinterpret_cast<void*>(static_cast<std::uintptr_t>(pc)));
+    host_print("                     ***EXECUTION ABORTED***\n\n");
     quit.set(1);
 }
 

@@ -200,3 +200,8 @@ void debugger_console(SharedWord& quit, std::uint8_t& opcode, CpuRegisters& regi
         discard_line();
     }
 }
+
+void debugger_turn(RunState& state, std::uint8_t* image) {
+    debugger_console(state.quit, state.opcode, state.registers, image, state.interrupt_cause, state.debugger,
+                     state.cycle_count, static_cast<std::uint8_t>(state.scanline));
+}

@@ -7,7 +7,7 @@
 
 #include "core/machine.h"
 #include "ppu/ppu_registers.h"
-#include "ppu/surface.h"
+#include "core/host.h"
 
 namespace {
 
@@ -237,7 +237,7 @@ void palette_colours(std::uint16_t* colour, const std::uint32_t* colours, const 
 template <typename Word>
 BackgroundPalettes<Word> background_palettes(const std::uint32_t* colours, const std::uint8_t* image) {
     BackgroundColours<Word>& cache = background_colours<Word>;
-    const std::uint64_t mapping = surface_colour_mappings();
+    const std::uint64_t mapping = screen_colour_mappings();
     const std::uint8_t* source = image + palette_index;
     if (cache.valid && cache.mapping == mapping && std::memcmp(cache.source, source, 16) == 0)
         return {&cache.settled, nullptr};
@@ -281,7 +281,7 @@ SpriteColours sprite_colours;
 
 const std::uint16_t* sprite_palette(const std::uint32_t* colours, const std::uint8_t* image) {
     SpriteColours& cache = sprite_colours;
-    const std::uint64_t mapping = surface_colour_mappings();
+    const std::uint64_t mapping = screen_colour_mappings();
     const std::uint8_t* source = image + palette_index + 16;
     if (cache.valid && cache.mapping == mapping && std::memcmp(cache.source, source, 16) == 0)
         return cache.colour;
@@ -497,17 +497,17 @@ void select_line_sprites(std::uint8_t* image, std::uint32_t line) { list_line_sp
 // ---- One line ----------------------------------------------------------------------------
 // The palette cannot change within a line: its colours are looked up once per line at most.
 template <typename Word>
-void render_scanline_in(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring,
+void render_scanline_in(Screen* screen, std::uint8_t* image, std::uint32_t mirroring,
                         std::uint32_t line) {
     const std::uint32_t count = list_line_sprites(image, line);
 
-    // Line 240 only gets its sprite-0 moment: the surface has no row for it.
-    const bool locked = line < picture_height && surface_lock(surface);
-    std::uint16_t* const row = locked ? picture_row(surface, line) : nullptr;
+    // Line 240 only gets its sprite-0 moment: the screen has no row for it.
+    const bool locked = line < picture_height && screen_lock(screen);
+    std::uint16_t* const row = locked ? screen_row(screen, line) : nullptr;
     BackgroundRow background;
     const std::uint16_t* colours = nullptr;
     if (row != nullptr) {
-        const std::uint32_t* mapped = surface_colours(surface);
+        const std::uint32_t* mapped = screen_colours(screen);
         if (show_background(image)) {
             const BackgroundPalettes<Word> palettes = background_palettes<Word>(mapped, image);
             if (palettes.settled != nullptr)
@@ -521,26 +521,26 @@ void render_scanline_in(SDL_Surface* surface, std::uint8_t* image, std::uint32_t
         if (count != 0) colours = sprite_palette(mapped, image);
     }
     image[priv::sprite0_hit_cycle] = count != 0 ? draw_sprites(row, image, count, line, background, colours) : 0;
-    if (locked) surface_unlock(surface);
+    if (locked) screen_unlock(screen);
 }
 
-template void render_scanline_in<std::uint32_t>(SDL_Surface*, std::uint8_t*, std::uint32_t, std::uint32_t);
-template void render_scanline_in<std::uint64_t>(SDL_Surface*, std::uint8_t*, std::uint32_t, std::uint32_t);
+template void render_scanline_in<std::uint32_t>(Screen*, std::uint8_t*, std::uint32_t, std::uint32_t);
+template void render_scanline_in<std::uint64_t>(Screen*, std::uint8_t*, std::uint32_t, std::uint32_t);
 
 #ifdef QUENRIK_RENDERER_SSE2
 // Everything the line calls is built into each of the two, so the SSE2 one is SSE2 throughout.
-__attribute__((flatten)) void render_scanline_baseline(SDL_Surface* surface, std::uint8_t* image,
+__attribute__((flatten)) void render_scanline_baseline(Screen* screen, std::uint8_t* image,
                                                        std::uint32_t mirroring, std::uint32_t line) {
-    render_scanline_in<RendererWord>(surface, image, mirroring, line);
+    render_scanline_in<RendererWord>(screen, image, mirroring, line);
 }
 
-__attribute__((target("sse2"), flatten)) void render_scanline_sse2(SDL_Surface* surface, std::uint8_t* image,
+__attribute__((target("sse2"), flatten)) void render_scanline_sse2(Screen* screen, std::uint8_t* image,
                                                                    std::uint32_t mirroring, std::uint32_t line) {
-    render_scanline_in<RendererWord>(surface, image, mirroring, line);
+    render_scanline_in<RendererWord>(screen, image, mirroring, line);
 }
 
-void render_scanline(SDL_Surface* surface, std::uint8_t* image, std::uint32_t mirroring, std::uint32_t line) {
+void render_scanline(Screen* screen, std::uint8_t* image, std::uint32_t mirroring, std::uint32_t line) {
     static const bool sse2 = __builtin_cpu_supports("sse2");
-    (sse2 ? render_scanline_sse2 : render_scanline_baseline)(surface, image, mirroring, line);
+    (sse2 ? render_scanline_sse2 : render_scanline_baseline)(screen, image, mirroring, line);
 }
 #endif

@@ -3,7 +3,7 @@
 #include "core/machine.h"
 #include "ppu/ppu_registers.h"
 #include "ppu/renderer.h"
-#include "ppu/surface.h"
+#include "core/host.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ inline bool frame_is_drawn(std::uint8_t display_update, std::uint32_t frame_coun
 
 }  // namespace
 
-void ppu_line_step(std::uint8_t* image, SDL_Surface* surface, std::uint32_t& line_cycles,
+void ppu_line_step(std::uint8_t* image, Screen* screen, std::uint32_t& line_cycles,
                    std::uint32_t& nmi_request, std::uint32_t& frame_count, std::uint32_t& frame_skip,
                    std::uint32_t& scanline, std::uint32_t& mirroring) {
     line_cycles = 0;
@@ -26,14 +26,14 @@ void ppu_line_step(std::uint8_t* image, SDL_Surface* surface, std::uint32_t& lin
     if (scanline >= ppu_vertical_blank_step) {
         scanline = 0;
         if (drawn) {
-            flip_screen(surface);
+            screen_show(screen);
             if (display_update == 1) display_update = 0;  // fast mode: wait for the next change
         }
         ++frame_count;
         set_vblank(image, 1);
         nmi_request = nmi_enabled(image);
     } else {
-        if (drawn) render_scanline(surface, image, mirroring, scanline);
+        if (drawn) render_scanline(screen, image, mirroring, scanline);
         ++scanline;
     }
 }

@@ -34,7 +34,7 @@ TEST(RunState, ResetRestoresEveryInitialValue) {
     state.frame_skip = 16;
     state.mirroring = 1;
     state.mapper = 33;
-    state.surface = reinterpret_cast<SDL_Surface*>(&state);
+    state.surface = reinterpret_cast<Screen*>(&state);
     state.debugger = DebuggerState{1, 5, 0x8000};
 
     run_state_reset(state);

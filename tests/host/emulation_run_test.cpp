@@ -1,6 +1,7 @@
 // The emulation loop run for a fixed number of passes, as the benchmark driver runs it: whole
 // frames, early ends, and the evaluation stop inside a limited run.
 #include "host/emulation.h"
+#include "host/surface.h"
 
 #include <SDL.h>
 
@@ -25,7 +26,7 @@ protected:
     void SetUp() override {
         setenv("SDL_VIDEODRIVER", "dummy", 1);
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        state.surface = SDL_SetVideoMode(320, 240, 16, SDL_SWSURFACE);
+        state.surface = screen_of(SDL_SetVideoMode(320, 240, 16, SDL_SWSURFACE));
         ASSERT_NE(state.surface, nullptr) << SDL_GetError();
         state.frame_skip = 1;
     }
@@ -91,7 +92,7 @@ TEST_F(EmulationRun, EvaluationStopComesAtTheFirstMultipleOf10000Instructions) {
 
     // With the five seconds not yet over, the run goes on to its limit.
     run_state_reset(state);
-    state.surface = SDL_GetVideoSurface();
+    state.surface = screen_of(SDL_GetVideoSurface());
     state.frame_skip = 1;
     state.evaluation_mode = 1;
     emulation_prepare(state, image);
@@ -120,7 +121,7 @@ TEST_F(EmulationRun, InstructionCountsPastTwoToThe30StayTrue) {
     };
     for (const auto& run_case : cases) {
         run_state_reset(state);
-        state.surface = SDL_GetVideoSurface();
+        state.surface = screen_of(SDL_GetVideoSurface());
         state.frame_skip = 1;
         state.evaluation_mode = 1;
         emulation_prepare(state, image);

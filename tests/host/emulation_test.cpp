@@ -1,6 +1,7 @@
 // The emulation thread's body called in-process over SDL's dummy video driver: what it sets up
 // before the first instruction, and a pass that ends the run.
 #include "host/emulation.h"
+#include "host/surface.h"
 
 #include <SDL.h>
 
@@ -23,7 +24,7 @@ protected:
     void SetUp() override {
         setenv("SDL_VIDEODRIVER", "dummy", 1);
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        state.surface = SDL_SetVideoMode(320, 240, 16, SDL_SWSURFACE);
+        state.surface = screen_of(SDL_SetVideoMode(320, 240, 16, SDL_SWSURFACE));
         ASSERT_NE(state.surface, nullptr) << SDL_GetError();
     }
     void TearDown() override { SDL_Quit(); }
@@ -62,7 +63,7 @@ TEST_F(EmulationThread, QuitBeforeTheFirstInstructionStillSetsUpAndPrintsZeroes)
     for (const auto& run_case : cases) {
         machine = TestMachine();
         run_state_reset(state);
-        state.surface = SDL_GetVideoSurface();
+        state.surface = screen_of(SDL_GetVideoSurface());
         state.fast_mode = run_case.fast_mode;
         state.trace_mode = run_case.trace_mode;
         state.quit.set(1);
@@ -85,7 +86,7 @@ TEST_F(EmulationThread, AbortingPassCompletesWithoutTheConsole) {
     for (std::uint32_t trace : {0u, 1u}) {
         machine = TestMachine();
         run_state_reset(state);
-        state.surface = SDL_GetVideoSurface();
+        state.surface = screen_of(SDL_GetVideoSurface());
         state.trace_mode = trace;
         std::uint8_t* image = machine.image();
         set_vector(reset_vector, 0x8123);

@@ -12,6 +12,7 @@
 
 #include "core/ines.h"
 #include "host/emulation.h"
+#include "host/surface.h"
 #include "support/test_support.h"
 
 namespace {
@@ -31,7 +32,7 @@ struct Machine {
         image[priv::mirroring] = static_cast<std::uint8_t>(state.mirroring);
         state.fast_mode = fast_mode;
         state.evaluation_mode = evaluation;
-        state.surface = surface;
+        state.surface = screen_of(surface);
         state.frame_skip = 1;
         emulation_prepare(state, image);
     }
@@ -56,10 +57,11 @@ std::string difference(const Machine& a, const Machine& b) {
         s.interrupt_cause != t.interrupt_cause || s.quit.get() != t.quit.get() ||
         s.reset_request.get() != t.reset_request.get())
         return "counters or requests";
-    const SDL_Surface* p = s.surface;
+    const SDL_Surface* p = surface_of(s.surface);
+    const SDL_Surface* o = surface_of(t.surface);
     for (int y = 0; y < p->h; ++y)
         if (std::memcmp(static_cast<const std::uint8_t*>(p->pixels) + y * p->pitch,
-                        static_cast<const std::uint8_t*>(t.surface->pixels) + y * t.surface->pitch,
+                        static_cast<const std::uint8_t*>(o->pixels) + y * o->pitch,
                         static_cast<std::size_t>(p->w) * 2) != 0)
             return "picture row " + std::to_string(y);
     return "";

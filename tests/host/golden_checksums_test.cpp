@@ -22,6 +22,7 @@
 
 #include "core/startup.h"
 #include "host/emulation.h"
+#include "host/surface.h"
 #include "support/test_support.h"
 
 namespace {
@@ -87,7 +88,7 @@ Result run_cartridge(const std::string& cartridge, Mode mode, SDL_Surface* surfa
     bool full_screen = false;
     start_up(mode == Mode::fast ? 3 : 2, argv, state, image, full_screen);
     SDL_FillRect(surface, nullptr, 0);
-    state.surface = surface;
+    state.surface = screen_of(surface);
     state.frame_skip = 1;
     emulation_prepare(state, image);
     for (std::uint32_t frame = 0; frame < frames && state.quit.get() == 0; ++frame) {

@@ -9,7 +9,8 @@
 #include <set>
 
 #include "ppu/renderer.h"
-#include "ppu/surface.h"
+#include "host/surface.h"
+#include "ppu/palette.h"
 #include "support/test_support.h"
 
 // RGB565 of a colour index, composed here by hand so that the mapping is checked too.
@@ -129,7 +130,7 @@ protected:
         image[priv::scroll_y] = y;
     }
 
-    void render(std::uint32_t line) { render_scanline(surface, image, mirroring, line); }
+    void render(std::uint32_t line) { render_scanline(screen_of(surface), image, mirroring, line); }
 
     void fill_surface(std::uint16_t value) {
         for (int y = 0; y < surface->h; ++y)

@@ -72,7 +72,7 @@ TEST_F(RendererKeptTables, ColoursFollowTheSurfaceWithThePaletteUnchanged) {
         render(10);
         EXPECT_EQ(picture(0, 10), bg(0, 1)) << round;
         EXPECT_EQ(picture(100, 10), spr(1, 2)) << round;
-        render_scanline(other, image, mirroring, 10);
+        render_scanline(screen_of(other), image, mirroring, 10);
         EXPECT_EQ(at(other, 0, 10), mapped(other, background_palettes[0][0])) << round;
         EXPECT_EQ(at(other, 100, 10), mapped(other, sprite_palettes[1][1])) << round;
         EXPECT_NE(mapped(other, background_palettes[0][0]), bg(0, 1));

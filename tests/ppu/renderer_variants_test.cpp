@@ -14,7 +14,7 @@ namespace {
 
 using RendererVariants = PictureTest;
 
-using Render = void (*)(SDL_Surface*, std::uint8_t*, std::uint32_t, std::uint32_t);
+using Render = void (*)(Screen*, std::uint8_t*, std::uint32_t, std::uint32_t);
 struct Variants {
     const char* name;
     Render first, second;
@@ -74,7 +74,7 @@ TEST_F(RendererVariants, EveryFormDrawsTheSameRows) {
             std::uint8_t hit[2];
             for (std::uint32_t turn = 0; turn < 2; ++turn) {
                 const std::uint32_t form = (turn + line) % 2;
-                (form == 0 ? pair.first : pair.second)(form == 0 ? surface : other, image, mirroring, line);
+                (form == 0 ? pair.first : pair.second)(screen_of(form == 0 ? surface : other), image, mirroring, line);
                 hit[form] = image[priv::sprite0_hit_cycle];
             }
             ASSERT_EQ(hit[0], hit[1]) << "scene " << scene.seed << " line " << line;

@@ -21,7 +21,7 @@ protected:
 
     // One pass of the emulation loop: the timing step, then the instruction's 4 units.
     void pass() {
-        ppu_tick(image, surface, line_cycles, nmi_request, frame_count, frame_skip, scanline, mirroring);
+        ppu_tick(image, screen_of(surface), line_cycles, nmi_request, frame_count, frame_skip, scanline, mirroring);
         line_cycles += 4;
         ++passes;
     }
@@ -40,7 +40,7 @@ protected:
 
 TEST_F(Timing, FirstCallHandlesLine0) {
     set_backdrop(0x16);
-    ppu_tick(image, surface, line_cycles, nmi_request, frame_count, frame_skip, scanline, mirroring);
+    ppu_tick(image, screen_of(surface), line_cycles, nmi_request, frame_count, frame_skip, scanline, mirroring);
     EXPECT_EQ(line_cycles, 0u);
     EXPECT_EQ(scanline, 1u);
     EXPECT_EQ(picture(0, 0), rgb565(0x16));
@@ -49,7 +49,7 @@ TEST_F(Timing, FirstCallHandlesLine0) {
 
     // Nothing happens between line steps.
     line_cycles = 4;
-    ppu_tick(image, surface, line_cycles, nmi_request, frame_count, frame_skip, scanline, mirroring);
+    ppu_tick(image, screen_of(surface), line_cycles, nmi_request, frame_count, frame_skip, scanline, mirroring);
     EXPECT_EQ(line_cycles, 4u);
     EXPECT_EQ(scanline, 1u);
     EXPECT_EQ(picture(0, 1), sentinel);

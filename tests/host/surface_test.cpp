@@ -63,6 +63,27 @@ TEST_F(Surface, ColourCacheFollowsAReplacedSurface) {
     EXPECT_EQ(surface_colours(surface)[0x16], 0x0CDFu);
 }
 
+// A surface freed and made again can come back at the same addresses, its format too, with the
+// same colour masks and another alpha mask, which SDL_MapRGB ORs into every value. The format
+// is changed in place here, as such a reuse would leave it: the colours must be mapped again.
+TEST(SurfaceColours, FollowEveryFieldOfTheFormat) {
+    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 16, 0x0F00, 0x00F0, 0x000F, 0);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(surface_colours(s)[0x20], 0x0FFFu);
+    const std::uint64_t mappings = surface_colour_mappings();
+    s->format->Amask = 0xF000;  // as SDL_AllocFormat makes a 4444 format with alpha
+    s->format->Ashift = 12;
+    s->format->Aloss = 4;
+    const std::uint32_t* colours = surface_colours(s);
+    EXPECT_EQ(surface_colour_mappings(), mappings + 1);
+    EXPECT_EQ(colours[0x20], 0xFFFFu);
+    for (std::uint32_t i = 0; i < 64; ++i)
+        EXPECT_EQ(colours[i], SDL_MapRGB(s->format, rgb_palette[i][0], rgb_palette[i][1], rgb_palette[i][2])) << i;
+    s->format->Rloss = 5;  // any other field too
+    EXPECT_NE(surface_colours(s)[0x20], 0xFFFFu);
+    SDL_FreeSurface(s);
+}
+
 TEST_F(Surface, PicturePixelsLandThirtyTwoColumnsRight) {
     const std::string out = capture_stdout([&] {
         put_picture_pixel(surface, 0, 0, 0x1111);
@@ -136,7 +157,7 @@ TEST_F(Surface, SurfacesWithoutSixteenBitPixelsAreLeftAlone) {
     put_pixel(narrow, 319, 239, 0xFFFF);
     put_picture_pixel(narrow, 255, 239, 0xFFFF);
     image[ppu_mask] = 0x18;
-    render_scanline(narrow, image, 0, 239);
+    render_scanline(screen_of(narrow), image, 0, 239);
     for (int i = 0; i < narrow->pitch * 240; ++i)
         ASSERT_EQ(static_cast<std::uint8_t*>(narrow->pixels)[i], 0x5A) << i;
     SDL_FreeSurface(narrow);

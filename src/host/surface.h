@@ -1,11 +1,16 @@
-// Colours and pixels of the SDL surface the picture is drawn into.
+// Colours and pixels of the SDL surface the program draws its picture into: the program's
+// side of the screen the emulation draws on (core/host.h).
 #pragma once
 
 #include <SDL.h>
 
 #include <cstdint>
 
-extern const std::uint8_t rgb_palette[64][3];
+struct Screen;
+
+// The program's screen is its SDL surface; the emulation only carries the handle.
+inline Screen* screen_of(SDL_Surface* surface) { return reinterpret_cast<Screen*>(surface); }
+inline SDL_Surface* surface_of(Screen* screen) { return reinterpret_cast<SDL_Surface*>(screen); }
 
 // The surface's own pixel value for a colour (SDL_MapRGB on its format).
 std::uint32_t map_rgb(SDL_Surface* surface, std::uint8_t red, std::uint8_t green, std::uint8_t blue);
