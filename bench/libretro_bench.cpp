@@ -254,6 +254,7 @@ int main(int argc, char** argv) {
         std::printf("libretro_bench: %s %s, %s, %ld frames, %.3f s, %.0f fps, frame %08x\n", system.library_name,
                     version.c_str(), slash != nullptr ? slash + 1 : game_path, frames, elapsed.count(),
                     static_cast<double>(frames) / elapsed.count(), checksum);
+        std::fflush(stdout);  // before any complaint on stderr
         // One retro_run is one frame: a core that showed more or fewer has timed something else.
         if (shown != static_cast<std::uint64_t>(frames)) {
             std::fprintf(stderr, "libretro_bench: %llu frames shown in %ld runs\n",
