@@ -10,12 +10,14 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
+# The web page's build (make web): emscripten's, in a folder of its own.
+WEB_BUILD ?= build-web
 # Where make install puts things.
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run install package deb test test-steps test-plain test-package asan-build test-asan \
+.PHONY: all deps build run play install package deb test test-steps test-plain test-package asan-build test-asan \
 	tsan-build test-tsan fuzz-build test-fuzz test-i386 test-arm64 test-armhf build-i386 build-arm64 build-armhf \
-	fuzz bench screenshots clean
+	fuzz bench screenshots web test-web web-screenshots clean
 
 all: build
 
@@ -29,18 +31,27 @@ build: deps
 run: build
 	$(BUILD)/quenrik $(ROM)
 
-# The program, the demo, the manual page, the desktop entry and the documents under PREFIX,
-# from the build that make build made (so that sudo make install builds nothing as root).
+# The same cartridge in RetroArch with the libretro core just built, at the console's pace (see
+# README, "Playing at the console's pace"); RetroArch is installed if it is missing.
+play: build
+	@./scripts/install-deps retroarch
+	./scripts/play $(BUILD) $(ROM)
+
+# The program, the demo, the manual page, the desktop entry and the documents under PREFIX, and
+# the libretro core with its core info, keyfile and metainfo (lib/<multiarch>/libretro/,
+# share/libretro/info/), from the build that make build made (so that sudo make install builds
+# nothing as root).
 install:
 	@test -x $(BUILD)/quenrik || { echo "make install: run make build first"; exit 1; }
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# The Debian package, $(BUILD)/quenrik_<version>_<architecture>.deb, and what lintian says of it.
+# The Debian packages, $(BUILD)/quenrik_<version>_<architecture>.deb and the core's
+# $(BUILD)/libretro-quenrik_<version>_<architecture>.deb, and what lintian says of them.
 package: build
 	cd $(BUILD) && cpack -G DEB
 
 deb: package
-	lintian --display-info $(BUILD)/quenrik_*.deb
+	lintian --display-info $(BUILD)/quenrik_*.deb $(BUILD)/libretro-quenrik_*.deb
 
 # The whole suite, the package's checks, then the suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the window tests under ThreadSanitizer, and a short run of each fuzz
@@ -63,7 +74,7 @@ endif
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
 
-# The package, unpacked into a scratch folder and checked there; nothing is installed.
+# The packages, unpacked into a scratch folder and checked there; nothing is installed.
 test-package: package
 	./scripts/test-package $(BUILD)
 
@@ -132,5 +143,26 @@ screenshots: build
 	@./scripts/install-deps tmux fonts-dejavu-core
 	./scripts/screenshots $(BUILD)
 
+# The web page: the emulation and the libretro core in WebAssembly, built with Debian's emscripten
+# into $(WEB_BUILD)/site/, a folder of static files for any web server (see README, "Playing in a
+# browser"). Debian's emscripten finds its JavaScript modules through NODE_PATH.
+EMSCRIPTEN_ENV = NODE_PATH=/usr/share/nodejs$(if $(NODE_PATH),:$(NODE_PATH))
+web:
+	@./scripts/install-deps emscripten
+	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release
+	$(EMSCRIPTEN_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
+
+# The page in Debian's Chromium, headless, against the program's pictures from the native build
+# (tests/web/); it prints the site's size, the pacing and the core's speed beside the native one.
+test-web: web
+	@./scripts/install-deps chromium chromium-driver python3-selenium
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target quenrik_picture web_core_bench
+	/usr/bin/python3 tests/web/test_web.py --site $(WEB_BUILD)/site --native $(BUILD) $(WEB_TEST_OPTIONS)
+
+# The page's pictures in doc/screenshots/ again, from make test-web's run.
+web-screenshots:
+	@$(MAKE) --no-print-directory test-web WEB_TEST_OPTIONS="--screenshots doc/screenshots"
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(addprefix build-,$(CROSS_ARCHS))
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(addprefix build-,$(CROSS_ARCHS)) $(WEB_BUILD)

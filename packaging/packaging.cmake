@@ -1,5 +1,6 @@
 # What `cmake --install` puts under the prefix, laid out as Debian lays out a game, and the Debian
 # package that CPack makes of it (`make deb`; `make test` checks it with scripts/test-package).
+# The libretro core has a package of its own, further down.
 #
 #   games/quenrik                               the program (Debian puts games in /usr/games)
 #   share/quenrik/demo.nes                      the demo cartridge
@@ -47,22 +48,75 @@ foreach(size ${QUENRIK_ICON_SIZES})
     COMMENT "Drawing the ${size}x${size} icon"
     VERBATIM)
   list(APPEND icon_pngs ${png})
-  install(FILES ${png} DESTINATION share/icons/hicolor/${size}x${size}/apps)
+  install(FILES ${png} DESTINATION share/icons/hicolor/${size}x${size}/apps COMPONENT quenrik)
 endforeach()
 add_custom_target(packaging_icons ALL DEPENDS ${icon_pngs})
-install(FILES ${QUENRIK_ICON_SVG} DESTINATION share/icons/hicolor/scalable/apps)
+install(FILES ${QUENRIK_ICON_SVG} DESTINATION share/icons/hicolor/scalable/apps COMPONENT quenrik)
 
-install(TARGETS quenrik RUNTIME DESTINATION ${QUENRIK_INSTALL_BINDIR})
-install(FILES ${CARTRIDGE_DIR}/demo.nes DESTINATION share/quenrik)
-install(FILES ${PACKAGING_DIR}/quenrik.6.gz DESTINATION share/man/man6)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/quenrik.desktop DESTINATION share/applications)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${PACKAGING_DIR}/changelog.gz DESTINATION share/doc/quenrik)
-install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/quenrik RENAME copyright)
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/doc/screenshots DESTINATION share/doc/quenrik/doc
+install(TARGETS quenrik RUNTIME DESTINATION ${QUENRIK_INSTALL_BINDIR} COMPONENT quenrik)
+install(FILES ${CARTRIDGE_DIR}/demo.nes DESTINATION share/quenrik COMPONENT quenrik)
+install(FILES ${PACKAGING_DIR}/quenrik.6.gz DESTINATION share/man/man6 COMPONENT quenrik)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/quenrik.desktop DESTINATION share/applications COMPONENT quenrik)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${PACKAGING_DIR}/changelog.gz DESTINATION share/doc/quenrik
+  COMPONENT quenrik)
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/quenrik RENAME copyright COMPONENT quenrik)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/doc/screenshots DESTINATION share/doc/quenrik/doc COMPONENT quenrik
   FILES_MATCHING PATTERN "*.png" PATTERN "*.txt")
 
-# The Debian package, quenrik_<version>_<architecture>.deb in the build folder.
+# The libretro core and what its frontends read beside it, where Debian's libretro cores go
+# (component libretro, the package libretro-quenrik):
+#
+#   lib/<multiarch>/libretro/quenrik_libretro.so      the core
+#   lib/<multiarch>/libretro/quenrik.libretro         its keyfile for GNOME Games (libretro-gtk)
+#   share/libretro/info/quenrik_libretro.info         its core info for RetroArch
+#   share/metainfo/org.example.quenrik.libretro.metainfo.xml  AppStream: an add-on of the frontends
+#   share/doc/libretro-quenrik/copyright, changelog.gz
+#
+# <multiarch> is the target architecture's triplet (x86_64-linux-gnu, i386-linux-gnu, ...).
+# dpkg-architecture warns on standard error when CC is not a compiler for that architecture,
+# which does not change the triplet.
+execute_process(COMMAND dpkg-architecture -a${QUENRIK_DEB_ARCH} -qDEB_HOST_MULTIARCH
+  OUTPUT_VARIABLE QUENRIK_MULTIARCH OUTPUT_STRIP_TRAILING_WHITESPACE
+  ERROR_VARIABLE dpkg_architecture_warning RESULT_VARIABLE dpkg_architecture_status)
+if(NOT dpkg_architecture_status EQUAL 0 OR NOT QUENRIK_MULTIARCH)
+  message(FATAL_ERROR "dpkg-architecture -a${QUENRIK_DEB_ARCH} -qDEB_HOST_MULTIARCH failed: ${dpkg_architecture_warning}")
+endif()
+set(QUENRIK_LIBRETRO_DIR lib/${QUENRIK_MULTIARCH}/libretro)
+if(TARGET quenrik_libretro)
+  set(LIBRETRO_PACKAGING_DIR ${PACKAGING_DIR}/libretro)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/libretro/quenrik_libretro.info.in
+    ${LIBRETRO_PACKAGING_DIR}/quenrik_libretro.info @ONLY)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/libretro/changelog.in ${LIBRETRO_PACKAGING_DIR}/changelog @ONLY)
+  add_custom_command(
+    OUTPUT ${LIBRETRO_PACKAGING_DIR}/changelog.gz
+    COMMAND gzip -9 -n -f -k ${LIBRETRO_PACKAGING_DIR}/changelog
+    DEPENDS ${LIBRETRO_PACKAGING_DIR}/changelog
+    COMMENT "Compressing the libretro core's changelog"
+    VERBATIM)
+  add_custom_target(packaging_libretro_documents ALL DEPENDS ${LIBRETRO_PACKAGING_DIR}/changelog.gz)
+
+  # A loadable module, not a library anything links with: no execute bits, as Debian has them.
+  install(TARGETS quenrik_libretro LIBRARY DESTINATION ${QUENRIK_LIBRETRO_DIR} COMPONENT libretro
+    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/libretro/quenrik.libretro DESTINATION ${QUENRIK_LIBRETRO_DIR}
+    COMPONENT libretro)
+  install(FILES ${LIBRETRO_PACKAGING_DIR}/quenrik_libretro.info DESTINATION share/libretro/info
+    COMPONENT libretro)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/libretro/org.example.quenrik.libretro.metainfo.xml
+    DESTINATION share/metainfo COMPONENT libretro)
+  install(FILES ${LIBRETRO_PACKAGING_DIR}/changelog.gz DESTINATION share/doc/libretro-quenrik COMPONENT libretro)
+  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/libretro-quenrik RENAME copyright
+    COMPONENT libretro)
+  # scripts/test-package checks the core's package when the build has the core, and finds it here.
+  set(QUENRIK_LIBRETRO_PACKAGE_DIR ${QUENRIK_LIBRETRO_DIR} CACHE INTERNAL "Where the core goes under the prefix")
+else()
+  set(QUENRIK_LIBRETRO_PACKAGE_DIR "" CACHE INTERNAL "Where the core goes under the prefix")
+endif()
+
+# The Debian packages, one a component, in the build folder: quenrik_<version>_<architecture>.deb,
+# the program, and libretro-quenrik_<version>_<architecture>.deb, the core (when the build has it).
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_PACKAGE_NAME quenrik)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${QUENRIK_MAINTAINER})
@@ -74,12 +128,16 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUENRIK_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends comes from the libraries the program is linked with (dpkg-shlibdeps): SDL 1.2 among them.
+# Depends comes from the libraries each package's programs are linked with (dpkg-shlibdeps): SDL
+# 1.2 among them for the program, not for the core.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${QUENRIK_DEB_ARCH})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small NES emulator with a 6502 debugger")
-# CPack puts the summary first and this text, the long description, after it.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "quenrik emulates the Nintendo Entertainment System. Started from a terminal
+# Each description is the synopsis, then the long description. (No CPACK_PACKAGE_DESCRIPTION_SUMMARY:
+# CPack would put it first in every component's package.) The program's is given twice: for its
+# component, and for the one package that CPack makes when the build has no core.
+set(CPACK_DEBIAN_QUENRIK_PACKAGE_NAME quenrik)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "small NES emulator with a 6502 debugger
+quenrik emulates the Nintendo Entertainment System. Started from a terminal
 with an iNES cartridge image (.nes), it runs the cartridge's 6502 program on
 a background thread, draws the picture scanline by scanline into a 320x240
 SDL window and lets you play with the keyboard as the first joypad.
@@ -91,4 +149,21 @@ dumps and patches memory and shows sprites.
 Cartridges may have at most two 16 KB program banks and two 8 KB tile banks
 (no bank switching); there is no sound, and the emulation is not paced to
 real time. A demo cartridge is included.")
+set(CPACK_DEBIAN_QUENRIK_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
+# The core is of no use without a frontend, which Debian's libretro cores depend on likewise.
+set(CPACK_DEBIAN_LIBRETRO_PACKAGE_NAME libretro-quenrik)
+set(CPACK_DEBIAN_LIBRETRO_PACKAGE_SOURCE quenrik)
+set(CPACK_DEBIAN_LIBRETRO_PACKAGE_DEPENDS "retroarch | libretro-frontend")
+set(CPACK_DEBIAN_LIBRETRO_DESCRIPTION "small NES emulator as a libretro core
+quenrik emulates the Nintendo Entertainment System. This package is its
+libretro core, which frontends such as RetroArch and GNOME Games load to
+play iNES cartridge images (.nes) at the console's pace, with the
+frontend's window, controllers, save states and options.
+
+The core draws 256x240 pixels in RGB565 at an aspect of 4:3, one emulated
+frame for each frame the frontend shows. The first controller is the
+console's first joypad.
+
+Cartridges may have at most two 16 KB program banks and two 8 KB tile banks
+(no bank switching); there is no sound (the core sends silence).")
 include(CPack)

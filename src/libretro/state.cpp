@@ -1,6 +1,7 @@
 #include "libretro/state.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "ppu/timing.h"
 

@@ -1,0 +1,489 @@
+// quenrik's page: the core in quenrik.wasm (web.cpp's functions), paced by the clock at the
+// console's frame rate, drawn on the canvas, fed by the keyboard and a gamepad, with save states
+// in the browser's storage. With ?test in the address nothing runs by itself: the test drives
+// the frames through window.quenrikTest.
+"use strict";
+
+(() => {
+  // The console's NTSC frame rate, 39375000 / 655171 frames a second.
+  const FRAME_MS = 1000 * 655171 / 39375000;
+  // At most this many frames at one display refresh: a display down to 15 Hz keeps the pace,
+  // and after a pause of the page (a hidden tab) the game goes on instead of racing to catch up.
+  const MAX_FRAMES_PER_TICK = 4;
+  const WIDTH = 256, HEIGHT = 240, LEFT = 32;  // the picture in the program's 320x240 window
+  const SLOTS = 4;
+  const LOG_LINES = 400;
+
+  const testMode = new URLSearchParams(location.search).has("test");
+  const $ = (id) => document.getElementById(id);
+  const canvas = $("screen"), context = canvas.getContext("2d", { alpha: false });
+  const statusLine = $("status"), banner = $("banner"), logPanel = $("log");
+
+  let core = null;            // the module's functions, once it is ready
+  let cartridge = null;       // { name, bytes, key } of the running game
+  let paused = false;
+  let slot = 1;
+  let keyButtons = 0, padButtons = 0;
+  let framesRun = 0;
+  let firstPictureMs = null;  // from the start of the page's load
+
+  // ---- The picture -----------------------------------------------------------------------------
+  // RGB565 to the canvas's RGBA, each channel's bits repeated into the low ones.
+  const rgba = new Uint32Array(65536);
+  for (let v = 0; v < 65536; ++v) {
+    const r = v >> 11, g = (v >> 5) & 63, b = v & 31;
+    const r8 = (r << 3) | (r >> 2), g8 = (g << 2) | (g >> 4), b8 = (b << 3) | (b >> 2);
+    rgba[v] = (0xFF000000 | (b8 << 16) | (g8 << 8) | r8) >>> 0;
+  }
+  const image = context.createImageData(WIDTH, HEIGHT);
+  const imageWords = new Uint32Array(image.data.buffer);
+  context.fillStyle = "#000";
+  context.fillRect(0, 0, canvas.width, canvas.height);
+
+  function pictureWords() {
+    const at = core.picture();
+    return at === 0 ? null : new Uint16Array(core.module.HEAPU8.buffer, at, WIDTH * HEIGHT);
+  }
+
+  function draw() {
+    const pixels = pictureWords();
+    if (pixels === null) return;
+    for (let i = 0; i < pixels.length; ++i) imageWords[i] = rgba[pixels[i]];
+    context.putImageData(image, LEFT, 0);
+    if (firstPictureMs === null) firstPictureMs = performance.now();
+  }
+
+  // The largest whole multiple of 320x240 that fits the page's width and most of its height.
+  function fitScreen() {
+    const room = Math.min((document.documentElement.clientWidth - 24) / 320, (window.innerHeight * 0.8) / 240);
+    const scale = Math.max(1, Math.floor(room));
+    canvas.style.width = 320 * scale + "px";
+    canvas.style.height = 240 * scale + "px";
+  }
+  window.addEventListener("resize", fitScreen);
+  fitScreen();
+
+  // ---- Text: the core's log, the page's notes, the status line ---------------------------------
+  function addLog(text, kind) {
+    const line = document.createElement("div");
+    line.textContent = text;
+    if (kind) line.className = kind;
+    logPanel.appendChild(line);
+    while (logPanel.childNodes.length > LOG_LINES) logPanel.firstChild.remove();
+    logPanel.scrollTop = logPanel.scrollHeight;
+  }
+
+  function setStatus(text, isError) {
+    statusLine.textContent = text;
+    statusLine.classList.toggle("error", !!isError);
+  }
+
+  function showBanner(text) {
+    banner.textContent = text;
+    banner.hidden = text === null;
+  }
+
+  // The core's log since it was last taken, into the panel. Answers its lines, each
+  // { kind, text }: D, I, W, E as the core logged them, M for a message meant for the screen.
+  function takeLog() {
+    const text = core.module.UTF8ToString(core.takeLog());
+    const lines = [];
+    for (const raw of text.split("\n")) {
+      if (raw === "") continue;
+      const line = { kind: raw[0], text: raw.slice(1) };
+      lines.push(line);
+      if (line.kind === "M") {
+        showBanner(line.text + " — the machine has stopped: R resets it, or load a state.");
+        setStatus("Stopped: " + line.text, true);
+      } else {
+        addLog(line.text, line.kind === "E" ? "error" : line.kind === "W" ? "note" : "");
+      }
+    }
+    return lines;
+  }
+
+  function errorsOf(lines) {
+    return lines.filter((l) => l.kind === "E").map((l) => l.text).join(" ");
+  }
+
+  // ---- Running ---------------------------------------------------------------------------------
+  function runFrames(count) {
+    core.setButtons(keyButtons | padButtons);
+    const pictures = core.runFrames(count);
+    framesRun += count;
+    if (pictures > 0) draw();
+    takeLog();
+    return pictures;
+  }
+
+  let last = null, owed = 0;
+  let speedFrames = 0, speedSince = null;
+  function tick(now) {
+    requestAnimationFrame(tick);
+    pollGamepad();
+    const elapsed = last === null ? 0 : now - last;
+    last = now;
+    if (paused || cartridge === null) {
+      owed = 0;
+      return;
+    }
+    owed += elapsed;
+    let due = Math.floor(owed / FRAME_MS);
+    owed -= due * FRAME_MS;
+    if (due > MAX_FRAMES_PER_TICK) {
+      due = MAX_FRAMES_PER_TICK;
+      owed = 0;
+    }
+    if (firstPictureMs === null && due === 0) due = 1;  // the first picture at once
+    if (due > 0) runFrames(due);
+
+    speedFrames += due;
+    if (speedSince === null) speedSince = now;
+    if (now - speedSince >= 1000) {
+      $("speed").textContent = (speedFrames * 1000 / (now - speedSince)).toFixed(1) + " frames a second";
+      speedFrames = 0;
+      speedSince = now;
+    }
+  }
+
+  function setPaused(on) {
+    paused = on;
+    $("pause").textContent = paused ? "Resume" : "Pause";
+    if (paused) setStatus("Paused (P resumes).");
+    else if (cartridge) setStatus("Playing " + cartridge.name + ".");
+    $("speed").textContent = "";
+    speedFrames = 0;
+    speedSince = null;
+  }
+
+  function reset() {
+    if (!cartridge) return;
+    core.reset();
+    showBanner(null);
+    addLog("» reset", "note");
+    if (!paused) setStatus("Playing " + cartridge.name + ".");
+  }
+
+  // ---- Bytes into the module -----------------------------------------------------------------------
+  function withBytes(bytes, use) {
+    const at = core.malloc(Math.max(1, bytes.length));
+    if (at === 0) return null;
+    try {
+      core.module.HEAPU8.set(bytes, at);
+      return use(at, bytes.length);
+    } finally {
+      core.free(at);
+    }
+  }
+
+  // Two FNV-1a hashes of the bytes, with their length: the key of a cartridge's states.
+  function cartridgeKey(bytes) {
+    let a = 0x811c9dc5, b = 0x01000193 ^ bytes.length;
+    for (let i = 0; i < bytes.length; ++i) {
+      a = Math.imul(a ^ bytes[i], 0x01000193);
+      b = Math.imul(b ^ bytes[i] ^ (i & 0xFF), 0x01000193);
+    }
+    const hex = (v) => (v >>> 0).toString(16).padStart(8, "0");
+    return hex(a) + hex(b) + "-" + bytes.length;
+  }
+
+  // A cartridge from its bytes; a refused one leaves the running game exactly as it was.
+  function loadCartridge(name, bytes) {
+    addLog("» " + name + " (" + bytes.length + " bytes)", "note");
+    const taken = withBytes(bytes, (at, size) => core.loadCartridge(at, size));
+    const lines = takeLog();
+    if (taken !== 1) {
+      const why = taken === null ? "the file is too large" : errorsOf(lines) || "refused by the loader";
+      addLog("» " + name + " not loaded: " + why, "error");
+      setStatus(name + " not loaded: " + why + (cartridge ? " — " + cartridge.name + " goes on." : ""), true);
+      return false;
+    }
+    cartridge = { name, bytes, key: cartridgeKey(bytes) };
+    showBanner(null);
+    setPaused(false);
+    setStatus("Playing " + name + ".");
+    document.title = "quenrik — " + name;
+    showSlotInfo();
+    return true;
+  }
+
+  async function loadFile(file) {
+    if (!file) return;
+    let bytes;
+    try {
+      bytes = new Uint8Array(await file.arrayBuffer());
+    } catch (error) {
+      setStatus(file.name + " could not be read: " + error.message, true);
+      return;
+    }
+    loadCartridge(file.name, bytes);
+  }
+
+  // ---- Save states: IndexedDB, a few slots per cartridge ------------------------------------------
+  let database = null;
+  function openDatabase() {
+    if (database) return database;
+    database = new Promise((resolve, reject) => {
+      const request = indexedDB.open("quenrik", 1);
+      request.onupgradeneeded = () => request.result.createObjectStore("states");
+      request.onsuccess = () => resolve(request.result);
+      request.onerror = () => reject(request.error);
+    });
+    return database;
+  }
+
+  async function storage(mode, work) {
+    const db = await openDatabase();
+    return new Promise((resolve, reject) => {
+      const transaction = db.transaction("states", mode);
+      const request = work(transaction.objectStore("states"));
+      transaction.oncomplete = () => resolve(request.result);
+      transaction.onerror = () => reject(transaction.error);
+      transaction.onabort = () => reject(transaction.error);
+    });
+  }
+  const slotKey = (cartridgeKey, number) => cartridgeKey + "/" + number;
+  const readSlot = (key, number) => storage("readonly", (s) => s.get(slotKey(key, number)));
+  const writeSlot = (key, number, entry) => storage("readwrite", (s) => s.put(entry, slotKey(key, number)));
+
+  async function saveState() {
+    if (!cartridge) return;
+    const size = core.stateSize();
+    const at = core.malloc(size);
+    if (at === 0) return;
+    let bytes = null;
+    try {
+      if (core.saveState(at) === 1) bytes = core.module.HEAPU8.slice(at, at + size);
+    } finally {
+      core.free(at);
+    }
+    takeLog();
+    if (bytes === null) {
+      setStatus("The state could not be taken.", true);
+      return;
+    }
+    const number = slot, owner = cartridge;
+    try {
+      await writeSlot(owner.key, number, { state: bytes, saved: Date.now(), cartridge: owner.name });
+      setStatus("State saved in slot " + number + ".");
+      addLog("» state saved in slot " + number, "note");
+    } catch (error) {
+      setStatus("The state could not be stored: " + error.message, true);
+    }
+    showSlotInfo();
+  }
+
+  async function loadState() {
+    if (!cartridge) return;
+    const number = slot, owner = cartridge;
+    let entry;
+    try {
+      entry = await readSlot(owner.key, number);
+    } catch (error) {
+      setStatus("The browser's storage could not be read: " + error.message, true);
+      return;
+    }
+    if (cartridge !== owner) return;  // another cartridge came meanwhile
+    if (!entry) {
+      setStatus("Slot " + number + " is empty.", true);
+      return;
+    }
+    const bytes = entry.state instanceof Uint8Array ? entry.state : new Uint8Array(0);
+    const taken = withBytes(bytes, (at, size) => core.loadState(at, size));
+    const lines = takeLog();
+    if (taken !== 1) {
+      const why = errorsOf(lines) || "the state was refused";
+      setStatus("Slot " + number + ": " + why + " — the game goes on.", true);
+      return;
+    }
+    showBanner(null);
+    setStatus("State of slot " + number + " loaded" + (paused ? " (paused)." : "."));
+    addLog("» state of slot " + number + " loaded", "note");
+  }
+
+  async function showSlotInfo() {
+    if (!cartridge) return;
+    const owner = cartridge, number = slot;
+    let text;
+    try {
+      const entry = await readSlot(owner.key, number);
+      text = entry ? "slot " + number + ": saved " + new Date(entry.saved).toLocaleString() : "slot " + number + ": empty";
+    } catch (error) {
+      text = "no storage: " + error.message;
+    }
+    if (cartridge === owner && slot === number) $("slot-info").textContent = text;
+  }
+
+  function chooseSlot(number) {
+    slot = number;
+    for (const button of $("slots").children) button.setAttribute("aria-pressed", String(button.dataset.slot == number));
+    showSlotInfo();
+  }
+  for (let number = 1; number <= SLOTS; ++number) {
+    const button = document.createElement("button");
+    button.type = "button";
+    button.textContent = String(number);
+    button.dataset.slot = String(number);
+    button.addEventListener("click", () => chooseSlot(number));
+    $("slots").appendChild(button);
+  }
+  chooseSlot(1);
+
+  // ---- Keyboard and gamepad ------------------------------------------------------------------------
+  // The program's keys, in the pad's read order: A, B, Select, Start, Up, Down, Left, Right.
+  const padKeys = { x: 0, z: 1, a: 2, s: 3, arrowup: 4, arrowdown: 5, arrowleft: 6, arrowright: 7 };
+
+  document.addEventListener("keydown", (event) => {
+    if (event.ctrlKey || event.altKey || event.metaKey) return;
+    const key = event.key.toLowerCase();
+    if (key in padKeys) {
+      keyButtons |= 1 << padKeys[key];
+    } else if (key === "r") {
+      if (!event.repeat) reset();
+    } else if (key === "p") {
+      if (!event.repeat && cartridge) setPaused(!paused);
+    } else if (key === "f2") {
+      if (!event.repeat) saveState();
+    } else if (key === "f4") {
+      if (!event.repeat) loadState();
+    } else {
+      return;
+    }
+    event.preventDefault();
+  });
+  document.addEventListener("keyup", (event) => {
+    const key = event.key.toLowerCase();
+    if (key in padKeys) keyButtons &= ~(1 << padKeys[key]);
+  });
+  window.addEventListener("blur", () => { keyButtons = 0; });
+
+  // The standard mapping's buttons for A, B, Select, Start, Up, Down, Left, Right.
+  const padButtonIndex = [1, 0, 8, 9, 12, 13, 14, 15];
+  function pollGamepad() {
+    padButtons = 0;
+    if (!navigator.getGamepads) return;
+    for (const pad of navigator.getGamepads()) {
+      if (!pad || !pad.connected) continue;
+      padButtonIndex.forEach((index, bit) => {
+        if (pad.buttons[index] && pad.buttons[index].pressed) padButtons |= 1 << bit;
+      });
+      const [x = 0, y = 0] = pad.axes;
+      if (y < -0.5) padButtons |= 1 << 4;
+      if (y > 0.5) padButtons |= 1 << 5;
+      if (x < -0.5) padButtons |= 1 << 6;
+      if (x > 0.5) padButtons |= 1 << 7;
+      break;  // the first pad is pad 1
+    }
+  }
+
+  // ---- The controls ---------------------------------------------------------------------------------
+  $("pause").addEventListener("click", () => cartridge && setPaused(!paused));
+  $("reset").addEventListener("click", reset);
+  $("save").addEventListener("click", saveState);
+  $("load").addEventListener("click", loadState);
+  $("fast").addEventListener("change", () => core && core.setFastMode($("fast").checked ? 1 : 0));
+  $("file").addEventListener("change", async () => {
+    const file = $("file").files[0];
+    $("file").value = "";  // the same file may be chosen again
+    await loadFile(file);
+  });
+  const box = $("screen-box");
+  document.addEventListener("dragover", (event) => {
+    event.preventDefault();
+    box.classList.add("dragging");
+  });
+  document.addEventListener("dragleave", () => box.classList.remove("dragging"));
+  document.addEventListener("drop", (event) => {
+    event.preventDefault();
+    box.classList.remove("dragging");
+    if (event.dataTransfer && event.dataTransfer.files.length > 0) loadFile(event.dataTransfer.files[0]);
+  });
+
+  // ---- Start: the module and the demo at once ---------------------------------------------------------
+  async function start() {
+    const [module, demo] = await Promise.all([
+      createQuenrik(),
+      fetch("demo.nes").then((r) => (r.ok ? r.arrayBuffer() : Promise.reject(new Error("demo.nes: " + r.status)))),
+    ]);
+    core = {
+      module,
+      start: module._web_start,
+      loadCartridge: module._web_load_cartridge,
+      runFrames: module._web_run_frames,
+      picture: module._web_picture,
+      setButtons: module._web_set_buttons,
+      reset: module._web_reset,
+      setFastMode: module._web_set_fast_mode,
+      stateSize: module._web_state_size,
+      saveState: module._web_save_state,
+      loadState: module._web_load_state,
+      takeLog: module._web_take_log,
+      malloc: module._malloc,
+      free: module._free,
+    };
+    core.start();
+    core.setFastMode($("fast").checked ? 1 : 0);
+    loadCartridge("demo.nes", new Uint8Array(demo));
+    if (!testMode) requestAnimationFrame(tick);
+  }
+
+  // What the tests read, and in test mode drive.
+  window.quenrik = {
+    get frames() { return framesRun; },
+    get firstPictureMs() { return firstPictureMs; },
+    get cartridge() { return cartridge && { name: cartridge.name, key: cartridge.key }; },
+    get paused() { return paused; },
+    get status() { return statusLine.textContent; },
+    get banner() { return banner.hidden ? null : banner.textContent; },
+  };
+  if (testMode) {
+    const base64 = (bytes) => {
+      let text = "";
+      for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+      return btoa(text);
+    };
+    window.quenrikTest = {
+      // One frame per entry: the pad's buttons for it, or null for the keyboard's and the pad's.
+      runFrames(buttons) {
+        for (const mask of buttons) {
+          if (mask === null) pollGamepad();
+          core.setButtons(mask === null ? keyButtons | padButtons : mask);
+          if (core.runFrames(1) > 0) draw();
+          framesRun += 1;
+        }
+        takeLog();
+        return framesRun;
+      },
+      // The frame buffer (RGB565, little-endian) and the canvas (RGBA), in base64.
+      picture() {
+        const words = pictureWords();
+        return words === null ? null : base64(new Uint8Array(words.buffer, words.byteOffset, words.byteLength));
+      },
+      canvas() {
+        return base64(new Uint8Array(context.getImageData(0, 0, canvas.width, canvas.height).data.buffer));
+      },
+      loadCartridge(name, text) {
+        return loadCartridge(name, Uint8Array.from(atob(text), (c) => c.charCodeAt(0)));
+      },
+      // Milliseconds for count frames of the core, each one drawn on the canvas if asked.
+      bench(count, drawn) {
+        const start = performance.now();
+        for (let i = 0; i < count; ++i) {
+          core.runFrames(1);
+          if (drawn) draw();
+        }
+        const ms = performance.now() - start;
+        takeLog();
+        return ms;
+      },
+      readSlot: (number) => readSlot(cartridge.key, number).then((entry) => (entry ? base64(entry.state) : "")),
+      writeSlot: (number, bytes) => writeSlot(cartridge.key, number, { state: Uint8Array.from(bytes), saved: Date.now() }),
+      ready: () => core !== null && cartridge !== null,
+    };
+  }
+
+  start().catch((error) => {
+    setStatus("quenrik could not start: " + error.message, true);
+    addLog(String(error), "error");
+  });
+})();

@@ -1,0 +1,197 @@
+// The browser's side of quenrik: a frontend to the libretro core that lives in the page's
+// WebAssembly module. It answers the core's callbacks from memory (the picture, RetroPad 1, the
+// options, the log) and gives the page's JavaScript (src/web/page.js) a few plain functions.
+// It calls nothing but the retro_* API, so it links as well against the native core.
+#include <libretro.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// ---- What the core hands over -----------------------------------------------------------------
+const void* picture = nullptr;  // the last frame the core sent (256x240 RGB565, 512 bytes a row)
+std::uint32_t new_pictures = 0;  // frames the core drew since the page last asked
+std::uint8_t buttons = 0;       // the pad, bit i = button i in the pad's read order
+bool fast_mode = false;
+bool options_changed = false;
+
+// The log: one line per entry, its first character the kind (D, I, W, E; M for a message the
+// core wants on screen), kept until the page takes it. A line that does not fit is dropped
+// whole, with a mark in its place.
+char log_text[16384];
+std::size_t log_length = 0;
+char taken_text[sizeof log_text];
+bool log_overflowed = false;
+
+void log_line(char kind, const char* line, std::size_t length) {
+    while (length > 0 && line[length - 1] == '\n') --length;
+    if (log_length + length + 3 > sizeof log_text) {
+        log_overflowed = true;
+        return;
+    }
+    log_text[log_length++] = kind;
+    std::memcpy(log_text + log_length, line, length);
+    log_length += length;
+    log_text[log_length++] = '\n';
+    log_text[log_length] = '\0';
+}
+
+void log_printf(retro_log_level level, const char* format, ...) {
+    static constexpr char kinds[] = {'D', 'I', 'W', 'E'};
+    char line[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    const std::size_t kept = static_cast<std::size_t>(length) < sizeof line ? length : sizeof line - 1;
+    log_line(level >= RETRO_LOG_DEBUG && level <= RETRO_LOG_ERROR ? kinds[level] : 'I', line, kept);
+}
+
+// ---- The frontend's callbacks --------------------------------------------------------------------
+bool environment(unsigned command, void* data) {
+    switch (command) {
+    case RETRO_ENVIRONMENT_SET_SUPPORT_NO_GAME:
+    case RETRO_ENVIRONMENT_SET_VARIABLES:
+    case RETRO_ENVIRONMENT_SET_INPUT_DESCRIPTORS:
+    case RETRO_ENVIRONMENT_SET_MEMORY_MAPS:
+    case RETRO_ENVIRONMENT_SET_GEOMETRY:
+        return true;
+    case RETRO_ENVIRONMENT_SET_PIXEL_FORMAT:
+        return *static_cast<const retro_pixel_format*>(data) == RETRO_PIXEL_FORMAT_RGB565;
+    case RETRO_ENVIRONMENT_GET_LOG_INTERFACE:
+        static_cast<retro_log_callback*>(data)->log = log_printf;
+        return true;
+    case RETRO_ENVIRONMENT_GET_CAN_DUPE:
+        // A frame the game left alone comes without a picture: the page then draws nothing.
+        *static_cast<bool*>(data) = true;
+        return true;
+    case RETRO_ENVIRONMENT_GET_VARIABLE: {
+        auto* variable = static_cast<retro_variable*>(data);
+        if (variable->key == nullptr) return false;
+        if (std::strcmp(variable->key, "quenrik_fast_mode") == 0) {
+            variable->value = fast_mode ? "enabled" : "disabled";
+            return true;
+        }
+        if (std::strcmp(variable->key, "quenrik_crop_overscan") == 0) {
+            variable->value = "disabled";  // the page shows the whole picture
+            return true;
+        }
+        return false;
+    }
+    case RETRO_ENVIRONMENT_GET_VARIABLE_UPDATE:
+        *static_cast<bool*>(data) = options_changed;
+        options_changed = false;
+        return true;
+    case RETRO_ENVIRONMENT_SET_MESSAGE: {
+        const char* text = static_cast<const retro_message*>(data)->msg;
+        if (text != nullptr) log_line('M', text, std::strlen(text));
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void video(const void* data, unsigned, unsigned, std::size_t) {
+    if (data == nullptr) return;  // the same picture again
+    picture = data;
+    ++new_pictures;
+}
+
+void input_poll() {}
+
+std::int16_t input_state(unsigned port, unsigned device, unsigned index, unsigned id) {
+    static constexpr unsigned ids[8] = {RETRO_DEVICE_ID_JOYPAD_A,  RETRO_DEVICE_ID_JOYPAD_B,
+                                        RETRO_DEVICE_ID_JOYPAD_SELECT, RETRO_DEVICE_ID_JOYPAD_START,
+                                        RETRO_DEVICE_ID_JOYPAD_UP, RETRO_DEVICE_ID_JOYPAD_DOWN,
+                                        RETRO_DEVICE_ID_JOYPAD_LEFT, RETRO_DEVICE_ID_JOYPAD_RIGHT};
+    if (port != 0 || device != RETRO_DEVICE_JOYPAD || index != 0) return 0;
+    for (unsigned slot = 0; slot < 8; ++slot)
+        if (ids[slot] == id) return (buttons >> slot) & 1u;
+    return 0;
+}
+
+std::size_t silence(const std::int16_t*, std::size_t frames) { return frames; }
+
+bool started = false;
+bool loaded = false;
+
+}  // namespace
+
+// ---- For the page ------------------------------------------------------------------------------------
+extern "C" {
+
+// The core set up once, before anything else.
+void web_start() {
+    if (started) return;
+    retro_set_environment(environment);
+    retro_set_video_refresh(video);
+    retro_set_audio_sample_batch(silence);
+    retro_set_input_poll(input_poll);
+    retro_set_input_state(input_state);
+    retro_init();
+    started = true;
+}
+
+// A cartridge from its bytes. A refused one leaves the running game as it was; the loader's
+// report is in the log either way. 1 taken, 0 refused.
+int web_load_cartridge(const std::uint8_t* data, std::uint32_t size) {
+    const retro_game_info game{nullptr, data, size, nullptr};
+    if (!retro_load_game(&game)) return 0;
+    loaded = true;
+    picture = nullptr;
+    new_pictures = 0;
+    return 1;
+}
+
+// Runs count frames; answers how many of them brought a new picture.
+std::uint32_t web_run_frames(std::uint32_t count) {
+    new_pictures = 0;
+    if (loaded)
+        for (std::uint32_t i = 0; i < count; ++i) retro_run();
+    return new_pictures;
+}
+
+// The picture: 256x240 RGB565, 256 pixels a row; null before the first frame.
+const void* web_picture() { return picture; }
+
+void web_set_buttons(std::uint32_t mask) { buttons = static_cast<std::uint8_t>(mask); }
+
+void web_reset() { retro_reset(); }
+
+void web_set_fast_mode(int on) {
+    if (fast_mode != (on != 0)) options_changed = true;
+    fast_mode = on != 0;
+}
+
+std::uint32_t web_state_size() { return static_cast<std::uint32_t>(retro_serialize_size()); }
+
+// The machine's state into destination (web_state_size() bytes). 1 written, 0 not.
+int web_save_state(std::uint8_t* destination) {
+    return loaded && retro_serialize(destination, retro_serialize_size()) ? 1 : 0;
+}
+
+// A state back; a refused one leaves the machine as it was, with the reason in the log.
+int web_load_state(const std::uint8_t* source, std::uint32_t size) {
+    return loaded && retro_unserialize(source, size) ? 1 : 0;
+}
+
+// The log since it was last taken, then emptied. The text stays readable until the next call.
+const char* web_take_log() {
+    std::memcpy(taken_text, log_text, log_length + 1);
+    if (log_overflowed) {
+        static constexpr char mark[] = "W(some lines of the log were lost)\n";
+        const std::size_t room = sizeof taken_text - log_length - 1;
+        std::strncat(taken_text, mark, room);
+    }
+    log_length = 0;
+    log_text[0] = '\0';
+    log_overflowed = false;
+    return taken_text;
+}
+
+}  // extern "C"

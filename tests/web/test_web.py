@@ -1,0 +1,523 @@
+#!/usr/bin/python3
+"""make test-web: the page (make web's site) in Debian's Chromium, headless, driven by selenium.
+
+The site is served on 127.0.0.1 by a server in a thread of this script. With ?test in the address
+the page runs no frames by itself and window.quenrikTest runs exactly the frames asked for; the
+pictures read back (the frame buffer, and the canvas) must equal the program's own after as many
+frames with the same buttons (web_program_picture, from the native build), and the log panel must
+hold the program's own words. The keys go through the driver as a user's would. Without ?test
+the page paces itself: the frames a second over a few seconds are printed, as are the site's
+size, the time to the first picture and the core's speed beside the native core's; none of
+those figures fails the test unless it is absurd.
+"""
+import argparse
+import base64
+import functools
+import gzip
+import http.server
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+from selenium import webdriver
+from selenium.common.exceptions import WebDriverException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+
+WIDTH, HEIGHT = 256, 240
+PICTURE_BYTES = WIDTH * HEIGHT * 2
+A, B, SELECT, START, UP, DOWN, LEFT, RIGHT = (1 << i for i in range(8))
+
+
+def pattern(frames, first=0):
+    """Buttons that change every 8 frames, as the golden-checksum test holds them."""
+    return [((((f // 8) + 1) * 2654435761) % 2**32) >> 24 for f in range(first, first + frames)]
+
+
+class Failures:
+    def __init__(self):
+        self.failed = []
+        self.checks = 0
+
+    def check(self, condition, name, detail=""):
+        self.checks += 1
+        if condition:
+            print("ok     " + name)
+        else:
+            print("FAILED " + name + (": " + detail if detail else ""))
+            self.failed.append(name)
+        return condition
+
+
+class Program:
+    """The program's picture and words after a number of frames (quenrik_picture, the RetroArch
+    tests' tool)."""
+
+    BUTTONS = ("a", "b", "select", "start", "up", "down", "left", "right")
+
+    def __init__(self, native):
+        self.tool = os.path.join(native, "tests", "libretro", "quenrik_picture")
+        self.roms = os.path.join(native, "roms")
+        self.scratch = tempfile.mkdtemp(prefix="quenrik-web-")
+
+    def rom(self, name):
+        return os.path.join(self.roms, name + ".nes")
+
+    def run(self, cartridge, buttons, fast=False, reset_at=None):
+        """buttons: the pad's buttons for each frame (bit i: BUTTONS[i]); the picture comes back
+        as 256x240 RGB565 pixels, little-endian."""
+        prefix = os.path.join(self.scratch, "picture-")
+        command = [self.tool, self.rom(cartridge), prefix]
+        if fast:
+            command.append("-f")
+        if reset_at is not None:
+            command += ["-r", str(reset_at)]
+        held = 0
+        for frame, mask in enumerate(list(buttons) + [0]):
+            if (mask or 0) != held:
+                held = mask or 0
+                command.append("%d:%s" % (frame, "+".join(n for i, n in enumerate(self.BUTTONS) if held >> i & 1)))
+        command.append(str(len(buttons)))
+        result = subprocess.run(command, stdout=subprocess.PIPE, check=True, env=dict(os.environ, SDL_VIDEODRIVER="dummy"))
+        with open(prefix + str(len(buttons)) + ".ppm", "rb") as f:
+            rgb = f.read()[len(b"P6\n256 240\n255\n"):]
+        # Each channel was widened from the surface's pixel by repeating its top bits.
+        picture = bytearray()
+        for i in range(0, len(rgb), 3):
+            v = (rgb[i] >> 3) << 11 | (rgb[i + 1] >> 2) << 5 | rgb[i + 2] >> 3
+            picture += bytes((v & 0xFF, v >> 8))
+        words = [line for line in result.stdout.decode().split("\n") if line.strip() != ""]
+        return bytes(picture), words
+
+
+def first_difference(page, program):
+    for i in range(0, min(len(page), len(program)), 2):
+        if page[i:i + 2] != program[i:i + 2]:
+            pixel = i // 2
+            return "first at x=%d y=%d: page %04x, program %04x" % (
+                pixel % WIDTH, pixel // WIDTH, int.from_bytes(page[i:i + 2], "little"),
+                int.from_bytes(program[i:i + 2], "little"))
+    return "sizes %d and %d" % (len(page), len(program))
+
+
+def canvas_difference(rgba, program):
+    """The canvas, 320x240 RGBA, against the program's picture: each channel's top bits, the
+    black columns at each side."""
+    wrong = 0
+    first = None
+    for y in range(HEIGHT):
+        for x in range(320):
+            at = (y * 320 + x) * 4
+            r, g, b, a = rgba[at:at + 4]
+            if 32 <= x < 288:
+                v = int.from_bytes(program[(y * WIDTH + x - 32) * 2:(y * WIDTH + x - 32) * 2 + 2], "little")
+                good = (r >> 3, g >> 2, b >> 3, a) == (v >> 11, (v >> 5) & 63, v & 31, 255)
+            else:
+                good = (r, g, b, a) == (0, 0, 0, 255)
+            if not good:
+                wrong += 1
+                first = first or "x=%d y=%d rgba %d,%d,%d,%d" % (x, y, r, g, b, a)
+    return None if wrong == 0 else "%d pixels differ, first at %s" % (wrong, first)
+
+
+class Page:
+    def __init__(self, driver, url):
+        self.driver = driver
+        self.url = url
+
+    def js(self, script, *arguments):
+        return self.driver.execute_script(script, *arguments)
+
+    def open(self, test=True):
+        self.driver.get(self.url + ("?test" if test else ""))
+        self.wait("return !!(window.quenrik && window.quenrik.cartridge)", "the page started")
+
+    def wait(self, script, what, seconds=10, *arguments):
+        end = time.time() + seconds
+        while time.time() < end:
+            value = self.js(script, *arguments)
+            if value:
+                return value
+            time.sleep(0.02)
+        raise AssertionError("timed out waiting until " + what + "; status: " + str(self.status()))
+
+    def status(self):
+        return self.js("return window.quenrik && window.quenrik.status")
+
+    def banner(self):
+        return self.js("return window.quenrik.banner")
+
+    def wait_status(self, text):
+        return self.wait("return window.quenrik.status.includes(arguments[0]) && window.quenrik.status", "the status says " + repr(text), 10, text)
+
+    def frames(self, buttons):
+        return self.js("return quenrikTest.runFrames(arguments[0])", list(buttons))
+
+    def picture(self):
+        text = self.js("return quenrikTest.picture()")
+        return base64.b64decode(text) if text else b""
+
+    def canvas(self):
+        return base64.b64decode(self.js("return quenrikTest.canvas()"))
+
+    def load(self, program, cartridge):
+        with open(program.rom(cartridge), "rb") as f:
+            text = base64.b64encode(f.read()).decode()
+        return self.js("return quenrikTest.loadCartridge(arguments[0], arguments[1])", cartridge + ".nes", text)
+
+    def click(self, element_id):
+        self.driver.find_element(By.ID, element_id).click()
+
+    def choose_slot(self, number):
+        self.driver.find_element(By.CSS_SELECTOR, '#slots button[data-slot="%d"]' % number).click()
+
+    def choose_file(self, path):
+        self.driver.find_element(By.ID, "file").send_keys(os.path.abspath(path))
+
+    def drop_file(self, name, data):
+        self.js("""
+            const bytes = Uint8Array.from(atob(arguments[1]), (c) => c.charCodeAt(0));
+            const transfer = new DataTransfer();
+            transfer.items.add(new File([bytes], arguments[0]));
+            document.getElementById('screen').dispatchEvent(
+                new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));""",
+                name, base64.b64encode(data).decode())
+
+    def log_since(self, note):
+        """The core's lines in the log panel after the last page note that starts with note."""
+        lines = self.js("return Array.from(document.querySelectorAll('#log div')).map((d) => d.textContent)")
+        start = max(i for i, line in enumerate(lines) if line.startswith("» " + note))
+        return [line for line in lines[start + 1:] if not line.startswith("» ")]
+
+
+def same_picture(failures, page, program, name, cartridge, buttons, fast=False, reset_at=None, canvas=False):
+    expected, words = program.run(cartridge, buttons, fast, reset_at)
+    got = page.picture()
+    ok = failures.check(got == expected, name, "" if got == expected else first_difference(got, expected))
+    if canvas:
+        difference = canvas_difference(page.canvas(), expected)
+        failures.check(difference is None, name + ", on the canvas", difference or "")
+    return ok, expected, words
+
+
+def check_pictures(failures, page, program):
+    page.open()
+    cases = [("demo", pattern(90), False), ("demo", pattern(90), True), ("bench_game", pattern(120), False),
+             ("bench_game", pattern(120), True), ("bench_sprites", [0] * 120, False), ("screen", [0] * 5, False),
+             ("joypad", pattern(40), False)]
+    for cartridge, buttons, fast in cases:
+        if fast != page.js("return document.getElementById('fast').checked"):
+            page.click("fast")
+        page.load(program, cartridge)
+        page.frames(buttons)
+        name = "%s, %d frames%s" % (cartridge, len(buttons), ", fast mode" if fast else "")
+        _, _, words = same_picture(failures, page, program, name + ": the program's picture", cartridge, buttons,
+                                   fast, canvas=True)
+        # The program's -f answers "Fast mode enabled" before the loader's report: the page's
+        # switch is no command line, and the core says nothing of it.
+        if fast:
+            words = words[1:] if words[:1] == ["Fast mode enabled"] else ["(no line for -f)"] + words
+        log = page.log_since(cartridge + ".nes")
+        failures.check(log == words, name + ": the log panel has the program's words", "%r against %r" % (log, words))
+    if page.js("return document.getElementById('fast').checked"):
+        page.click("fast")
+
+
+def check_keys(failures, page, program):
+    page.open()
+    page.load(program, "demo")
+    script = [0] * 6
+    page.frames([None] * 6)
+    keys = [("x", A, "A"), ("z", B, "B"), ("a", SELECT, "Select"), ("s", START, "Start"),
+            (Keys.ARROW_UP, UP, "Up"), (Keys.ARROW_LEFT, LEFT, "Left"), (Keys.ARROW_DOWN, DOWN, "Down"),
+            (Keys.ARROW_RIGHT, RIGHT, "Right")]
+    for key, button, name in keys:
+        ActionChains(page.driver).key_down(key).perform()
+        held = 24 if button >= UP else 3
+        page.frames([None] * held)
+        script += [button] * held
+        ok, expected, _ = same_picture(failures, page, program, "key %s held %d frames: the program's picture" % (name, held),
+                                       "demo", script)
+        if button in (A, B, SELECT, START, LEFT):
+            unheld, _ = program.run("demo", script[:-held] + [0] * held)
+            failures.check(expected != unheld, "key %s shows on the picture" % name)
+        ActionChains(page.driver).key_up(key).perform()
+    page.frames([None] * 3)
+    script += [0] * 3
+    same_picture(failures, page, program, "keys released: the program's picture", "demo", script, canvas=True)
+
+    # A gamepad in the standard mapping, as the Gamepad API would show it: A (the right face
+    # button), Start and the left stick pushed left, on the second of the browser's pads.
+    page.js("""navigator.getGamepads = () => [null, { connected: true, axes: [-1, 0.2],
+        buttons: Array.from({ length: 17 }, (_, i) => ({ pressed: i === 1 || i === 9 })) }];""")
+    page.frames([None] * 4)
+    script += [A | START | LEFT] * 4
+    _, expected, _ = same_picture(failures, page, program, "a gamepad's A, Start and stick left: the program's picture",
+                                  "demo", script)
+    failures.check(expected != program.run("demo", script[:-4] + [0] * 4)[0], "the gamepad shows on the picture")
+    page.js("navigator.getGamepads = () => [];")
+    page.frames([None] * 2)
+    script += [0] * 2
+    same_picture(failures, page, program, "the gamepad gone: the program's picture", "demo", script)
+
+    # R resets, as the program's R key: taken before the next frame.
+    page.load(program, "reset")
+    page.frames([None] * 20)
+    ActionChains(page.driver).send_keys("r").perform()
+    page.frames([None] * 20)
+    _, expected, _ = same_picture(failures, page, program, "key R: the program's picture after its reset", "reset",
+                                  [0] * 40, reset_at=20)
+    failures.check(expected != program.run("reset", [0] * 40)[0], "key R shows on the picture")
+
+
+def check_files(failures, page, program):
+    page.open()
+    page.choose_file(program.rom("screen"))
+    page.wait_status("Playing screen.nes.")
+    page.frames([None] * 5)
+    same_picture(failures, page, program, "screen.nes chosen in the file picker: its picture", "screen", [0] * 5)
+    with open(program.rom("bench_sprites"), "rb") as f:
+        page.drop_file("sprites.nes", f.read())
+    page.wait_status("Playing sprites.nes.")
+    page.frames([None] * 30)
+    same_picture(failures, page, program, "a cartridge dropped on the page: its picture", "bench_sprites", [0] * 30)
+
+    # Refused files: the loader's words on the page, and the game goes on as if nothing happened.
+    page.load(program, "demo")
+    page.frames(pattern(30))
+    text = os.path.join(program.scratch, "notes.txt")
+    with open(text, "w") as f:
+        f.write("not a cartridge\n")
+    page.choose_file(text)
+    status = page.wait_status("not loaded")
+    failures.check("notes.txt not loaded: This archive is not a valid ROM file or is corrupted" in status
+                   and "demo.nes goes on" in status, "a text file is refused with the loader's words", status)
+    big = bytearray(b"NES\x1a\x03\x01" + bytes(10) + bytes(3 * 16384 + 8192))
+    page.drop_file("big.nes", bytes(big))
+    status = page.wait_status("big.nes not loaded")
+    failures.check("This ROM has 3 16KB PRG banks and 1 8KB CHR banks, but only 2 of each fit (no bank switching): "
+                   "not loaded" in status, "a cartridge too big is refused with the loader's words", status)
+    page.drop_file("empty.nes", b"")
+    status = page.wait_status("empty.nes not loaded")
+    failures.check("This archive is not a valid ROM file" in status, "an empty file is refused", status)
+    failures.check(page.js("return window.quenrik.cartridge.name") == "demo.nes", "the demo is still the game")
+    page.frames(pattern(30, 30))
+    same_picture(failures, page, program, "after the refused files the demo went on untouched", "demo", pattern(60))
+
+
+def check_states(failures, page, program):
+    page.open()
+    page.load(program, "demo")
+    page.frames(pattern(40))
+    page.choose_slot(1)
+    page.click("save")
+    page.wait_status("State saved in slot 1.")
+    good = base64.b64decode(page.driver.execute_async_script(
+        "const done = arguments[arguments.length - 1]; quenrikTest.readSlot(1).then(done, (e) => done(''));"))
+    failures.check(len(good) == 8 + 0x14000 + 50, "the saved state is a whole state", "%d bytes" % len(good))
+
+    # Broken states in slots 2-4: each refused with its reason, the game untouched.
+    pc_out_of_range = bytearray(good)
+    pc_out_of_range[8 + 0x14000 + 5:8 + 0x14000 + 9] = (0x10000).to_bytes(4, "little")
+    not_ours = bytearray(good)
+    not_ours[0:4] = b"XXXX"
+    broken = [(2, b"garbage", "the state has the wrong size"), (3, bytes(not_ours), "this is not a quenrik state"),
+              (4, bytes(pc_out_of_range), "the program counter is not a 16-bit address")]
+    for number, data, reason in broken:
+        page.driver.execute_async_script(
+            "const done = arguments[arguments.length - 1]; quenrikTest.writeSlot(arguments[0], Array.from(atob(arguments[1]),"
+            " (c) => c.charCodeAt(0))).then(() => done(), () => done());", number, base64.b64encode(data).decode())
+        page.choose_slot(number)
+        page.click("load")
+        status = page.wait_status("Slot %d:" % number)
+        failures.check("state not loaded: " + reason in status and "the game goes on" in status,
+                       "a broken state in slot %d is refused: %s" % (number, reason), status)
+    page.frames(pattern(20, 40))
+    same_picture(failures, page, program, "after the broken states the demo went on untouched", "demo", pattern(60))
+
+    # The state of slot 1 after a reload of the page.
+    page.open()
+    page.choose_slot(1)
+    page.wait("return document.getElementById('slot-info').textContent.includes('saved')", "slot 1 shows its state")
+    page.click("load")
+    page.wait_status("State of slot 1 loaded.")
+    page.frames(pattern(50, 40))
+    same_picture(failures, page, program, "slot 1's state after a reload, 50 frames on", "demo", pattern(90),
+                 canvas=True)
+
+
+def check_stop(failures, page, program):
+    page.open()
+    page.load(program, "countdown")
+    page.frames([None] * 10)
+    _, words = program.run("countdown", [0] * 10)
+    banner = page.banner() or ""
+    failures.check("This OPCODE (0x2) is not implemented yet or is invalid." in banner,
+                   "an unknown opcode: its message over the picture", banner)
+    log = page.log_since("countdown.nes")
+    failures.check(log == words, "an unknown opcode: the log panel has the program's words", "%r against %r" % (log, words))
+    page.click("reset")
+    failures.check(page.banner() is None, "reset takes the message away")
+    page.frames([None])
+    failures.check(page.banner() is None, "after the reset the machine runs again")
+    page.frames([None] * 10)
+    failures.check(page.banner() is not None, "and stops again at its unknown opcode")
+
+    # This time through the keys: F2 saves, F4 loads.
+    page.load(program, "countdown")
+    page.frames([None])
+    page.choose_slot(1)
+    ActionChains(page.driver).send_keys(Keys.F2).perform()
+    page.wait_status("State saved in slot 1.")
+    page.frames([None] * 10)
+    failures.check(page.banner() is not None, "the machine stopped again")
+    ActionChains(page.driver).send_keys(Keys.F4).perform()
+    page.wait_status("State of slot 1 loaded.")
+    failures.check(page.banner() is None, "a state load takes the message away")
+    page.frames([None])
+    same_picture(failures, page, program, "after the state load the machine runs on", "countdown", [0] * 2)
+
+
+def check_pacing(failures, page, program, screenshots):
+    """The page on its own clock. Returns the figures to print."""
+    page.open(test=False)
+    page.wait("return window.quenrik.firstPictureMs !== null", "the first picture")
+    first_picture = page.js("return window.quenrik.firstPictureMs")
+    f0, t0 = page.js("return [window.quenrik.frames, performance.now()]")
+    time.sleep(3)
+    f1, t1 = page.js("return [window.quenrik.frames, performance.now()]")
+    rate = (f1 - f0) * 1000 / (t1 - t0)
+    failures.check(1 <= rate <= 1000, "paced by the clock: %.1f frames a second over %.1f s" % (rate, (t1 - t0) / 1000))
+
+    if screenshots:
+        ActionChains(page.driver).key_down("x").perform()
+        time.sleep(0.3)
+        page.driver.save_screenshot(os.path.join(screenshots, "web-demo.png"))
+        ActionChains(page.driver).key_up("x").perform()
+
+    page.click("pause")
+    time.sleep(0.1)
+    paused = page.js("return window.quenrik.frames")
+    time.sleep(0.5)
+    failures.check(page.js("return window.quenrik.frames") == paused and "Paused" in page.status(),
+                   "paused: no frames")
+    page.click("pause")
+    time.sleep(0.5)
+    failures.check(page.js("return window.quenrik.frames") > paused, "resumed: frames again")
+
+    text = os.path.join(program.scratch, "photo.jpg")
+    with open(text, "wb") as f:
+        f.write(b"\xff\xd8\xff\xe0 not a cartridge")
+    page.choose_file(text)
+    page.wait_status("photo.jpg not loaded")
+    before = page.js("return window.quenrik.frames")
+    time.sleep(0.5)
+    failures.check(page.js("return window.quenrik.frames") > before, "after a refused file the game plays on")
+    if screenshots:
+        page.driver.save_screenshot(os.path.join(screenshots, "web-refused.png"))
+    return rate, first_picture
+
+
+def console_errors(failures, driver, during):
+    """Nothing went wrong in the page's scripts: the browser's console has no errors."""
+    errors = [entry["message"] for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
+    failures.check(not errors, "no errors in the browser's console " + during, "; ".join(errors))
+
+
+def bench(page, program, native, rounds=5):
+    """Frames a second of the core in the page and natively, through the same frontend (web.cpp):
+    the best of a few rounds, the page's and the native ones taking turns, so that the other
+    work on the machine weighs on both alike."""
+    rows = []
+    tool = os.path.join(native, "tests", "web", "web_core_bench")
+    for cartridge, fast in [("demo", False), ("bench_game", False), ("bench_sprites", False), ("bench_compute", True)]:
+        if fast != page.js("return document.getElementById('fast').checked"):
+            page.click("fast")
+        page.load(program, cartridge)
+        page.js("quenrikTest.bench(2000, true)")  # until the browser has optimised the module
+        core = drawn = native_rate = 0
+        for _ in range(rounds):
+            core = max(core, 1000 / page.js("return quenrikTest.bench(1000, false)") * 1000)
+            drawn = max(drawn, 1000 / page.js("return quenrikTest.bench(1000, true)") * 1000)
+            line = subprocess.run([tool, program.rom(cartridge), "1000"] + (["-f"] if fast else []),
+                                  stdout=subprocess.PIPE, check=True).stdout.decode()
+            native_rate = max(native_rate, float(line.split()[-4]))
+        rows.append((cartridge + (" -f" if fast else ""), core, drawn, native_rate))
+    return rows
+
+
+def site_size(site):
+    rows = []
+    for name in sorted(os.listdir(site)):
+        with open(os.path.join(site, name), "rb") as f:
+            data = f.read()
+        rows.append((name, len(data), len(gzip.compress(data, 9))))
+    return rows
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--site", required=True, help="make web's site folder")
+    parser.add_argument("--native", required=True, help="the native build (web_program_picture, the cartridges)")
+    parser.add_argument("--screenshots", help="where to save the page's screenshots (PNG)")
+    arguments = parser.parse_args()
+    started = time.time()
+    program = Program(arguments.native)
+    if arguments.screenshots:
+        os.makedirs(arguments.screenshots, exist_ok=True)
+
+    # The files served as python3 -m http.server serves them.
+    class Quiet(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *_):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=arguments.site))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+
+    options = webdriver.ChromeOptions()
+    profile = tempfile.mkdtemp(prefix="quenrik-chromium-")
+    for option in ["--headless=new", "--no-sandbox", "--disable-background-networking", "--disable-component-update",
+                   "--disable-sync", "--no-first-run", "--user-data-dir=" + profile, "--window-size=760,1250"]:
+        options.add_argument(option)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    page = Page(driver, "http://127.0.0.1:%d/" % server.server_port)
+    failures = Failures()
+    try:
+        rate, first_picture = check_pacing(failures, page, program, arguments.screenshots)
+        console_errors(failures, driver, "while paced")
+        for group in (check_pictures, check_keys, check_files, check_states, check_stop):
+            try:
+                group(failures, page, program)
+            except (AssertionError, WebDriverException, subprocess.CalledProcessError) as error:
+                failures.check(False, group.__name__, str(error).strip())
+            console_errors(failures, driver, group.__name__)
+        page.open()
+        speeds = bench(page, program, arguments.native)
+    finally:
+        driver.quit()
+        server.shutdown()
+
+    print()
+    print("Figures (printed, never failed on):")
+    sizes = site_size(arguments.site)
+    for name, raw, packed in sizes:
+        print("  %-14s %8d bytes, %7d gzipped" % (name, raw, packed))
+    print("  the site without the demo: %.1f KB gzipped" % (sum(p for n, _, p in sizes if n != "demo.nes") / 1024))
+    print("  first picture %.0f ms after the page's load began" % first_picture)
+    print("  paced: %.1f frames a second (the console's 60.0988)" % rate)
+    print("  frames a second      in Chromium   drawn too    native   Chromium/native")
+    for cartridge, core, drawn, native in speeds:
+        print("  %-17s %12.0f %11.0f %9.0f %10.2f" % (cartridge, core, drawn, native, core / native))
+    print()
+    print("test-web: %d checks, %d failed, %.0f s" % (failures.checks, len(failures.failed), time.time() - started))
+    return 1 if failures.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
