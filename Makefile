@@ -130,11 +130,12 @@ fuzz: fuzz-build
 	cd $(FUZZ_BUILD) && QUENRIK_FUZZ_SECONDS=$(FUZZ_SECONDS) \
 		ctest --output-on-failure -j $(JOBS) --timeout $$(( $(FUZZ_SECONDS) + 300 ))
 
-# Speed figures (see README, "Speed"); needs valgrind and GNU time, installed if missing.
+# Speed figures (see README, "Speed"); needs valgrind and GNU time, installed if missing, and
+# Debian's Nestopia core, timed beside quenrik's.
 # BENCH_BUILDS="build build-i386" compares builds made beforehand, their runs taking turns.
 BENCH_BUILDS ?=
 bench: $(if $(BENCH_BUILDS),,build)
-	@./scripts/install-deps valgrind time
+	@./scripts/install-deps valgrind time libretro-nestopia
 	./scripts/bench $(or $(BENCH_BUILDS),$(BUILD))
 
 # The README's pictures again (doc/screenshots/), from the program as it is built now.
@@ -156,7 +157,7 @@ web:
 test-web: web
 	@./scripts/install-deps chromium chromium-driver python3-selenium
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD) -j $(JOBS) --target quenrik_picture web_core_bench
+	cmake --build $(BUILD) -j $(JOBS) --target quenrik_picture libretro_bench quenrik_libretro
 	/usr/bin/python3 tests/web/test_web.py --site $(WEB_BUILD)/site --native $(BUILD) $(WEB_TEST_OPTIONS)
 
 # The page's pictures in doc/screenshots/ again, from make test-web's run.

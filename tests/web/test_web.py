@@ -16,6 +16,7 @@ import functools
 import gzip
 import http.server
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -430,24 +431,26 @@ def console_errors(failures, driver, during):
 
 
 def bench(page, program, native, rounds=5):
-    """Frames a second of the core in the page and natively, through the same frontend (web.cpp):
-    the best of a few rounds, the page's and the native ones taking turns, so that the other
-    work on the machine weighs on both alike."""
+    """Frames a second of the core in the page and natively (make bench's libretro_bench on the
+    native core): the best of a few rounds, the page's and the native ones taking turns, so that
+    the other work on the machine weighs on both alike."""
     rows = []
-    tool = os.path.join(native, "tests", "web", "web_core_bench")
+    tool = os.path.join(native, "bench", "libretro_bench")
+    core = os.path.join(native, "quenrik_libretro.so")
     for cartridge, fast in [("demo", False), ("bench_game", False), ("bench_sprites", False), ("bench_compute", True)]:
         if fast != page.js("return document.getElementById('fast').checked"):
             page.click("fast")
         page.load(program, cartridge)
         page.js("quenrikTest.bench(2000, true)")  # until the browser has optimised the module
-        core = drawn = native_rate = 0
+        in_page = drawn = native_rate = 0
         for _ in range(rounds):
-            core = max(core, 1000 / page.js("return quenrikTest.bench(1000, false)") * 1000)
+            in_page = max(in_page, 1000 / page.js("return quenrikTest.bench(1000, false)") * 1000)
             drawn = max(drawn, 1000 / page.js("return quenrikTest.bench(1000, true)") * 1000)
-            line = subprocess.run([tool, program.rom(cartridge), "1000"] + (["-f"] if fast else []),
+            options = ["--option", "quenrik_fast_mode=enabled"] if fast else []
+            line = subprocess.run([tool, core, program.rom(cartridge), "1000", "60"] + options,
                                   stdout=subprocess.PIPE, check=True).stdout.decode()
-            native_rate = max(native_rate, float(line.split()[-4]))
-        rows.append((cartridge + (" -f" if fast else ""), core, drawn, native_rate))
+            native_rate = max(native_rate, float(re.search(r"([0-9.]+) fps", line).group(1)))
+        rows.append((cartridge + (" -f" if fast else ""), in_page, drawn, native_rate))
     return rows
 
 
@@ -463,7 +466,7 @@ def site_size(site):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--site", required=True, help="make web's site folder")
-    parser.add_argument("--native", required=True, help="the native build (web_program_picture, the cartridges)")
+    parser.add_argument("--native", required=True, help="the native build (quenrik_picture, libretro_bench, the core, the cartridges)")
     parser.add_argument("--screenshots", help="where to save the page's screenshots (PNG)")
     arguments = parser.parse_args()
     started = time.time()
