@@ -84,6 +84,7 @@ void cheats_start(CheatTable& table, const std::uint8_t* image) {
     std::memset(table.codes, 0, sizeof table.codes);
     std::memcpy(table.rom, image + 0x8000, sizeof table.rom);
     std::memset(table.patched, 0, sizeof table.patched);
+    table.holds_ram = false;
 }
 
 bool cheats_set(CheatTable& table, std::uint8_t* image, std::uint32_t index, bool enabled,
@@ -112,6 +113,9 @@ bool cheats_set(CheatTable& table, std::uint8_t* image, std::uint32_t index, boo
         }
     }
     std::memcpy(table.codes[index], codes, sizeof codes);
+    table.holds_ram = false;
+    for (const auto& slot : table.codes)
+        for (const Cheat& cheat : slot) table.holds_ram = table.holds_ram || cheat.kind == Cheat::ram;
     cheats_unpatch(table, image);
     cheats_patch(table, image);
     return true;
@@ -119,6 +123,7 @@ bool cheats_set(CheatTable& table, std::uint8_t* image, std::uint32_t index, boo
 
 void cheats_reset(CheatTable& table, std::uint8_t* image) {
     std::memset(table.codes, 0, sizeof table.codes);
+    table.holds_ram = false;
     cheats_unpatch(table, image);
 }
 
@@ -134,6 +139,7 @@ void cheats_patch(CheatTable& table, std::uint8_t* image) {
 }
 
 void cheats_hold_ram(const CheatTable& table, std::uint8_t* image) {
+    if (!table.holds_ram) return;
     for (const auto& slot : table.codes)
         for (const Cheat& cheat : slot)
             if (cheat.kind == Cheat::ram) image[cheat.address] = cheat.value;

@@ -26,6 +26,7 @@ struct CheatTable {
     Cheat codes[cheat_slots][codes_per_slot];
     std::uint8_t rom[0x8000];  // PRG as loaded, to undo patches from
     std::uint8_t patched[0x8000 / 8];  // bit per PRG byte that a code has patched
+    bool holds_ram;  // some code is a RAM code: only then is the table walked every frame
 };
 
 // Keeps the PRG of a newly loaded cartridge and forgets every cheat.
