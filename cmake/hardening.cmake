@@ -62,7 +62,7 @@ if(QUENRIK_HARDENING AND NOT QUENRIK_SANITIZE AND NOT QUENRIK_FUZZ)
   set(CMAKE_CXX_FLAGS "${cppflags} ${cxxflags} ${QUENRIK_CPPFLAGS} ${CMAKE_CXX_FLAGS}")
   set(CMAKE_EXE_LINKER_FLAGS "${ldflags} ${CMAKE_EXE_LINKER_FLAGS}")
   set(CMAKE_SHARED_LINKER_FLAGS "${ldflags} ${CMAKE_SHARED_LINKER_FLAGS}")
-  # Loadable modules (the libretro core, add_library(MODULE)) are linked with flags of their own.
+  # Loadable modules (add_library(MODULE): the RetroArch tests' probe core) have flags of their own.
   set(CMAKE_MODULE_LINKER_FLAGS "${ldflags} ${CMAKE_MODULE_LINKER_FLAGS}")
   set(QUENRIK_HARDENING_FLAGS "${cppflags} ${cxxflags} ${ldflags}")
   # Position-independent executables (gcc's default on Debian already; said here for the others).
