@@ -17,7 +17,7 @@ PREFIX ?= /usr/local
 
 .PHONY: all deps build run play install package deb test test-steps test-plain test-package asan-build test-asan \
 	tsan-build test-tsan fuzz-build test-fuzz test-i386 test-arm64 test-armhf build-i386 build-arm64 build-armhf \
-	fuzz bench screenshots web test-web web-screenshots clean
+	fuzz bench screenshots web test-web bench-web web-screenshots clean
 
 all: build
 
@@ -159,6 +159,11 @@ test-web: web
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS) --target quenrik_picture libretro_bench quenrik_libretro
 	/usr/bin/python3 tests/web/test_web.py --site $(WEB_BUILD)/site --native $(BUILD) $(WEB_TEST_OPTIONS)
+
+# The page's figures alone (size, first picture, pace, frames a second in Chromium beside the native
+# core's), without the checks of make test-web.
+bench-web:
+	@$(MAKE) --no-print-directory test-web WEB_TEST_OPTIONS="--figures-only"
 
 # The page's pictures in doc/screenshots/ again, from make test-web's run.
 web-screenshots:
