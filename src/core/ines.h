@@ -6,7 +6,7 @@
 
 // Places PRG and CHR data, vectors and the power-on RAM pattern, and reports on the cartridge.
 // A file that is not an iNES image or does not fit the image is refused: the answer is false,
-// with the reason told, and the image may hold some of the file's bytes.
+// with the reason told, before anything is written.
 bool load_ines_image(std::FILE* file, std::uint8_t* image, std::uint32_t& mirroring,
                      std::uint32_t& mapper);
 

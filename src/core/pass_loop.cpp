@@ -52,8 +52,9 @@ struct EvaluationClock {
 // ---- One pass --------------------------------------------------------------------------------
 // One instruction with everything around it. The debugger and the evaluation stop are template
 // switches: the modes are fixed for the whole run, so a run without them carries no test for
-// them; the debugger's turn is the host's (a trace run gives one). The watched form also answers whether the instruction was a pure read (cpu_execute_watched).
-// The plain form answers whether the instruction jumped back a few bytes (cpu_execute).
+// them; the debugger's turn is the host's (a trace run gives one). The watched form also answers
+// whether the instruction was a pure read (cpu_execute_watched). The plain form answers whether
+// the instruction jumped back a few bytes (cpu_execute).
 template <bool Trace, bool Evaluation, bool Watched = false>
 [[gnu::always_inline]] inline bool run_pass(RunState& state, std::uint8_t* image,
                                             EvaluationClock& clock, DebuggerTurn debugger = nullptr) {

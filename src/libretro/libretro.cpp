@@ -330,10 +330,9 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
         frontend_log(RETRO_LOG_ERROR, line);
         return false;
     }
-    // The frame-update flag follows the mode chosen now, and in fast mode the next frame is
-    // drawn, so the picture follows the state at once.
-    apply_fast_mode(state.fast_mode == 1);
-    if (state.fast_mode == 1) image[priv::display_update] = 1;
+    // The frame-update flag as the thread's start sets it for the mode chosen now: in fast mode
+    // the next frame is drawn, so the picture follows the state at once.
+    display_update_start(state, image);
     cheats_patch(cheats, image);
     state.quit.set(0);
     stopped = false;
