@@ -19,9 +19,10 @@ namespace {
 RunState state;
 MachineImage image;
 MachineImage scratch;  // a cartridge is loaded here first, so a refused one changes nothing
+Cartridge cartridge;   // as loaded, for states: they hold only what the game changed of it
 CheatTable cheats;
 bool loaded = false;
-bool stopped = false;  // the CPU met an opcode it does not know: frames repeat until a reset or a load
+bool stopped = false;  // the CPU met an opcode it does not know (quit): frames repeat until a reset or a load
 
 constexpr std::uint64_t passes_per_frame = 242 * 34;  // line steps per frame × passes per step
 
@@ -132,12 +133,14 @@ void report_stop() {
 
 // ---- Memory maps -----------------------------------------------------------------------------------
 void set_memory_maps() {
-    // Work RAM is seen at 0x0000-0x1FFF (four mirrors: address bits 11-12 do not count); PRG at
-    // 0x8000-0xFFFF.
-    static retro_memory_descriptor descriptors[2];
+    // The memory as the bus keeps it: work RAM seen at 0x0000-0x1FFF (four mirrors: address bits
+    // 11-12 do not count), plain bytes at 0x6000-0x7FFF, and PRG at 0x8000-0xFFFF, which keeps
+    // what the CPU writes there as well. All of it read back as written, so none is constant.
+    static retro_memory_descriptor descriptors[3];
     descriptors[0] = {RETRO_MEMDESC_SYSTEM_RAM, image, 0, 0x0000, 0xE000, 0x1800, 0x0800, nullptr};
-    descriptors[1] = {RETRO_MEMDESC_CONST, image + 0x8000, 0, 0x8000, 0x8000, 0, 0x8000, nullptr};
-    static retro_memory_map map{descriptors, 2};
+    descriptors[1] = {0, image, 0x6000, 0x6000, 0xE000, 0, 0x2000, nullptr};
+    descriptors[2] = {0, image, 0x8000, 0x8000, 0x8000, 0, 0x8000, nullptr};
+    static retro_memory_map map{descriptors, 3};
     frontend.environment(RETRO_ENVIRONMENT_SET_MEMORY_MAPS, &map);
 }
 
@@ -178,6 +181,8 @@ bool power_on(const std::uint8_t* data, std::size_t size) {
     if (!taken) return false;
 
     scratch[priv::mirroring] = static_cast<std::uint8_t>(fresh_state.mirroring);
+    // The file's CHR bank count (byte 5), as the loader read it: pattern tables it filled are ROM.
+    cartridge_keep(cartridge, scratch, fresh_state.mirroring, fresh_state.mapper, size > 5 && data[5] != 0);
     std::memcpy(image, scratch, sizeof image);
     run_state_reset(state);
     state.mirroring = fresh_state.mirroring;
@@ -314,9 +319,9 @@ RETRO_API size_t retro_serialize_size() { return state_size(); }
 RETRO_API bool retro_serialize(void* data, size_t size) {
     if (!loaded || data == nullptr || size < state_size()) return false;
     // The codes are the frontend's, which sets them again after a load: the state holds the
-    // cartridge as it is.
+    // machine as the game left it.
     cheats_unpatch(cheats, image);
-    state_save(static_cast<std::uint8_t*>(data), state, image);
+    state_save(static_cast<std::uint8_t*>(data), state, image, cartridge);
     cheats_patch(cheats, image);
     return true;
 }
@@ -324,7 +329,7 @@ RETRO_API bool retro_serialize(void* data, size_t size) {
 RETRO_API bool retro_unserialize(const void* data, size_t size) {
     const char* why = nullptr;
     if (!loaded) return false;
-    if (!state_load(static_cast<const std::uint8_t*>(data), size, state, image, why)) {
+    if (!state_load(static_cast<const std::uint8_t*>(data), size, state, image, cartridge, why)) {
         char line[128];
         std::snprintf(line, sizeof line, "state not loaded: %s", why);
         frontend_log(RETRO_LOG_ERROR, line);
@@ -334,8 +339,8 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
     // the next frame is drawn, so the picture follows the state at once.
     display_update_start(state, image);
     cheats_patch(cheats, image);
-    state.quit.set(0);
-    stopped = false;
+    // A machine saved stopped loads stopped, its stop already told; one saved running runs.
+    stopped = state.quit.get() == 1;
     return true;
 }
 

@@ -8,14 +8,19 @@
 namespace {
 
 // ---- The layout --------------------------------------------------------------------------
-// magic, version, image, then the fields in this order, each little-endian of its own width.
+// magic, version, the cartridge's hash, the image with the cartridge's part as its difference
+// from the cartridge (zero where the game wrote nothing), then the fields in this order, each
+// little-endian of its own width. Version 1 had the image as it is, and neither hash nor stop.
 constexpr std::size_t header_bytes = 8;
+constexpr std::size_t hash_bytes = 8;
 constexpr std::size_t field_bytes = 5 + 4      // a, x, y, sp, p; pc
                                     + 1        // opcode
                                     + 4 * 3    // nmi_request, interrupt_cause, reset_request
                                     + 8        // cycle_count
                                     + 4 * 5;   // line_cycles, scanline, frame_count, mirroring, mapper
-constexpr std::size_t total_bytes = header_bytes + image_size + field_bytes;
+constexpr std::size_t stop_bytes = 4;
+constexpr std::size_t total_bytes = header_bytes + hash_bytes + image_size + field_bytes + stop_bytes;
+constexpr std::size_t version1_bytes = header_bytes + image_size + field_bytes;
 
 struct Writer {
     std::uint8_t* at;
@@ -44,6 +49,7 @@ struct Fields {
     std::uint32_t nmi_request, interrupt_cause, reset_request;
     std::uint64_t cycle_count;
     std::uint32_t line_cycles, scanline, frame_count, mirroring, mapper;
+    std::uint32_t quit;
 };
 
 const char* unsound(const Fields& f, const std::uint8_t* state_image) {
@@ -53,18 +59,46 @@ const char* unsound(const Fields& f, const std::uint8_t* state_image) {
     if (f.scanline > ppu_vertical_blank_step) return "the scanline is out of range";
     if (f.mirroring > 1 || state_image[priv::mirroring] != f.mirroring) return "the mirroring is out of range";
     if (f.mapper > 0xFF) return "the mapper number is out of range";
+    if (f.quit > 1) return "the stop is out of range";
     return nullptr;
+}
+
+// A state of version 1 holds the cartridge as it was loaded (cheats undone): it is of this one
+// where PRG, and CHR that came with the cartridge, are the same. A game that wrote over its own
+// PRG or CHR made a state that cannot be told from another cartridge's, and is refused too.
+bool version1_of(const Cartridge& cartridge, const std::uint8_t* state_image, const Fields& f) {
+    const std::uint32_t compared = cartridge.chr_rom ? ppu_space + 0x2000 - cartridge_start : ppu_space - cartridge_start;
+    return std::memcmp(state_image + cartridge_start, cartridge.bytes, compared) == 0 && f.mapper == cartridge.mapper;
+}
+
+std::uint64_t fnv1a(std::uint64_t hash, const std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 0x100000001B3u;
+    return hash;
 }
 
 }  // namespace
 
+void cartridge_keep(Cartridge& cartridge, const std::uint8_t* image, std::uint32_t mirroring,
+                    std::uint32_t mapper, bool chr_rom) {
+    std::memcpy(cartridge.bytes, image + cartridge_start, cartridge_bytes);
+    cartridge.mirroring = mirroring;
+    cartridge.mapper = mapper;
+    cartridge.chr_rom = chr_rom;
+    const std::uint8_t header[2] = {static_cast<std::uint8_t>(mirroring), static_cast<std::uint8_t>(mapper)};
+    cartridge.hash = fnv1a(fnv1a(0xCBF29CE484222325u, cartridge.bytes, cartridge_bytes), header, 2);
+}
+
 std::size_t state_size() { return total_bytes; }
 
-void state_save(std::uint8_t* destination, const RunState& state, const std::uint8_t* image) {
+void state_save(std::uint8_t* destination, const RunState& state, const std::uint8_t* image,
+                const Cartridge& cartridge) {
     Writer w{destination};
     w.bytes(state_magic, sizeof state_magic);
     w.word(state_version, 4);
-    w.bytes(image, image_size);
+    w.word(cartridge.hash, 8);
+    w.bytes(image, cartridge_start);
+    for (std::uint32_t i = 0; i < cartridge_bytes; ++i)
+        *w.at++ = static_cast<std::uint8_t>(image[cartridge_start + i] ^ cartridge.bytes[i]);
     const CpuRegisters& r = state.registers;
     for (std::uint8_t byte : {r.a, r.x, r.y, r.sp, r.p}) w.word(byte, 1);
     w.word(r.pc, 4);
@@ -75,11 +109,12 @@ void state_save(std::uint8_t* destination, const RunState& state, const std::uin
     w.word(state.cycle_count, 8);
     for (std::uint32_t field : {state.line_cycles, state.scanline, state.frame_count, state.mirroring, state.mapper})
         w.word(field, 4);
+    w.word(state.quit.get(), 4);
 }
 
 bool state_load(const std::uint8_t* source, std::size_t size, RunState& state, std::uint8_t* image,
-                const char*& why) {
-    if (source == nullptr || size != total_bytes) {
+                const Cartridge& cartridge, const char*& why) {
+    if (source == nullptr || size < header_bytes) {
         why = "the state has the wrong size";
         return false;
     }
@@ -88,10 +123,16 @@ bool state_load(const std::uint8_t* source, std::size_t size, RunState& state, s
         return false;
     }
     Reader r{source + sizeof state_magic};
-    if (r.word(4) != state_version) {
+    const std::uint64_t version = r.word(4);
+    if (version != 1 && version != state_version) {
         why = "the state is of another format version";
         return false;
     }
+    if (size != (version == 1 ? version1_bytes : total_bytes)) {
+        why = "the state has the wrong size";
+        return false;
+    }
+    const std::uint64_t hash = version == 1 ? cartridge.hash : r.word(8);
     const std::uint8_t* state_image = r.at;
     r.at += image_size;
     Fields f{};
@@ -112,12 +153,19 @@ bool state_load(const std::uint8_t* source, std::size_t size, RunState& state, s
     f.frame_count = static_cast<std::uint32_t>(r.word(4));
     f.mirroring = static_cast<std::uint32_t>(r.word(4));
     f.mapper = static_cast<std::uint32_t>(r.word(4));
+    f.quit = version == 1 ? 0 : static_cast<std::uint32_t>(r.word(4));
+    if (hash != cartridge.hash || (version == 1 && !version1_of(cartridge, state_image, f))) {
+        why = "the state is of another cartridge";
+        return false;
+    }
     if (const char* reason = unsound(f, state_image)) {
         why = reason;
         return false;
     }
 
     std::memcpy(image, state_image, image_size);
+    if (version != 1)
+        for (std::uint32_t i = 0; i < cartridge_bytes; ++i) image[cartridge_start + i] ^= cartridge.bytes[i];
     state.registers = f.registers;
     state.opcode = f.opcode;
     state.nmi_request = f.nmi_request;
@@ -129,5 +177,6 @@ bool state_load(const std::uint8_t* source, std::size_t size, RunState& state, s
     state.frame_count = f.frame_count;
     state.mirroring = f.mirroring;
     state.mapper = f.mapper;
+    state.quit.set(f.quit);
     return true;
 }

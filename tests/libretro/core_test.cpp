@@ -155,10 +155,12 @@ bool logged(retro_log_level level, const std::string& part, std::size_t from = 0
     return false;
 }
 
-// A state: magic, version, image, then the fields from here: a x y sp p (1 byte each), pc (4),
-// opcode (1), nmi_request interrupt_cause reset_request (4), cycle_count (8), line_cycles scanline
-// frame_count mirroring mapper (4).
-constexpr std::size_t fields = 8 + image_size, state_size = fields + 50;
+// A state: magic, version, the cartridge's hash (8), the image with 0x8000-0x13FFF as its
+// difference from the cartridge as loaded, then the fields from here: a x y sp p (1 byte each),
+// pc (4), opcode (1), nmi_request interrupt_cause reset_request (4), cycle_count (8), line_cycles
+// scanline frame_count mirroring mapper (4), stopped (4). Version 1 had no hash, the whole image
+// as it is, and no stopped.
+constexpr std::size_t image_at = 16, fields = image_at + image_size, state_size = fields + 54;
 constexpr std::uint64_t passes_per_frame = 242 * 34;
 
 // ---- The program's emulation, as its own tests drive it -----------------------------------------
@@ -175,6 +177,7 @@ struct Program {
         capture_stdout([&] { taken = load_ines_image(file, image, state.mirroring, state.mapper); });
         std::fclose(file);
         image[priv::mirroring] = static_cast<std::uint8_t>(state.mirroring);
+        cartridge.assign(image + 0x8000, image + image_size);
         state.fast_mode = fe.options.count("quenrik_fast_mode") && fe.options.at("quenrik_fast_mode") == "enabled";
         state.frame_skip = 1;
         state.surface = screen_of(surface);
@@ -192,10 +195,15 @@ struct Program {
             std::memcpy(&picture[y * 256], static_cast<std::uint8_t*>(surface->pixels) + y * surface->pitch + 64, 512);
         return picture;
     }
-    Bytes state_bytes() const {  // the core's state of this machine
-        Bytes bytes(fields);
-        std::memcpy(bytes.data(), "QNRK\1\0\0\0", 8);
-        std::memcpy(&bytes[8], image, image_size);
+    Bytes state_bytes(int version = 2) const {  // the core's state of this machine
+        Bytes bytes(version == 1 ? 8 + image_size : fields);
+        std::memcpy(bytes.data(), version == 1 ? "QNRK\1\0\0\0" : "QNRK\2\0\0\0", 8);
+        std::uint64_t hash = 0xCBF29CE484222325;  // FNV-1a 64 of the cartridge, mirroring, mapper
+        for (std::uint32_t byte : cartridge) hash = (hash ^ byte) * 0x100000001B3;
+        for (std::uint32_t byte : {state.mirroring, state.mapper}) hash = (hash ^ byte) * 0x100000001B3;
+        for (int i = 0; i < 8 && version == 2; ++i) bytes[8 + i] = static_cast<std::uint8_t>(hash >> (8 * i));
+        std::memcpy(&bytes[bytes.size() - image_size], image, image_size);
+        for (std::size_t i = 0; i < cartridge.size() && version == 2; ++i) bytes[image_at + 0x8000 + i] ^= cartridge[i];
         auto put = [&](std::uint64_t value, int width) {
             for (int i = 0; i < width; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
         };
@@ -207,8 +215,10 @@ struct Program {
         put(state.cycle_count, 8);
         for (std::uint32_t word : {state.line_cycles, state.scanline, state.frame_count, state.mirroring, state.mapper})
             put(word, 4);
+        if (version == 2) put(state.quit.get(), 4);
         return bytes;
     }
+    Bytes cartridge;  // the image's 0x8000-0x13FFF as loaded
 };
 
 // ---- Helpers of the tests -------------------------------------------------------------------------
@@ -353,22 +363,23 @@ TEST_F(Core, HostileStatesAreRefusedAndChangeNothing) {
         for (int i = 0; i < width; ++i) state[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
         return state;
     };
-    const std::uint8_t mirroring = good[8 + priv::mirroring];
+    const std::uint8_t mirroring = good[image_at + priv::mirroring];
     std::vector<std::pair<std::string, Bytes>> cases = {
         {"shorter", {good.begin(), good.end() - 1}}, {"longer", good}, {"size 0", {}}, {"null", good},
-        {"magic", with(0, 'q', 1)}, {"version 0", with(4, 0, 4)}, {"version 2", with(4, 2, 4)},
+        {"magic", with(0, 'q', 1)}, {"version 0", with(4, 0, 4)}, {"version 3", with(4, 3, 4)},
+        {"another cartridge's hash", with(8, good[8] ^ 1, 1)},
         {"pc 0x10000", with(fields + 5, 0x10000, 4)}, {"nmi_request 2", with(fields + 10, 2, 4)},
         {"interrupt_cause 3", with(fields + 14, 3, 4)}, {"reset_request 2", with(fields + 18, 2, 4)},
         {"line_cycles 137", with(fields + 30, 137, 4)}, {"line_cycles 140", with(fields + 30, 140, 4)},
         {"line_cycles 6", with(fields + 30, 6, 4)}, {"scanline 242", with(fields + 34, 242, 4)},
         {"mirroring 2", with(fields + 42, 2, 4)}, {"mirroring not the image's", with(fields + 42, mirroring ^ 1, 4)},
-        {"the image's mirroring not the field's", with(8 + priv::mirroring, mirroring ^ 1, 1)},
-        {"mapper 256", with(fields + 46, 256, 4)}};
+        {"the image's mirroring not the field's", with(image_at + priv::mirroring, mirroring ^ 1, 1)},
+        {"mapper 256", with(fields + 46, 256, 4)}, {"stopped 2", with(fields + 50, 2, 4)}};
     cases[1].second.push_back(0);
     std::mt19937 random(1);
     for (int i = 0; i < 16; ++i) {
         cases.push_back({"random " + std::to_string(i), good});
-        for (std::size_t j = 8; j < state_size; ++j) cases.back().second[j] = static_cast<std::uint8_t>(random());
+        for (std::size_t j = image_at; j < state_size; ++j) cases.back().second[j] = static_cast<std::uint8_t>(random());
     }
     for (const auto& [name, bytes] : cases) {
         ASSERT_TRUE(restore(good));
@@ -378,6 +389,85 @@ TEST_F(Core, HostileStatesAreRefusedAndChangeNothing) {
         EXPECT_EQ(difference(save(), good, "state byte"), "") << name;
         EXPECT_EQ(difference(run(3, 30), reference), "") << name;
     }
+}
+
+// A state holds what the game changed, and the cartridge it was made on by a hash: over another
+// cartridge, or the same one patched, it is refused and changes nothing. A state of version 1,
+// which holds the whole image, loads only where its PRG and CHR are the loaded cartridge's.
+Bytes cheat_cartridge();
+Bytes writing_cartridge();
+const std::uint8_t* mapped(std::uint32_t address);
+
+TEST_F(Core, StatesOfAnotherCartridgeAreRefused) {
+    const Bytes game = cheat_cartridge();
+    Bytes patched = game;
+    patched[16 + 0x1234] ^= 0xFF;  // one PRG byte, as a frontend's soft patch
+    Bytes recoloured = game;
+    recoloured[16 + 0x8000 + 0x10] ^= 0xFF;  // one CHR byte
+    std::vector<std::pair<std::string, Bytes>> cases;
+    for (const auto& [name, cartridge] : std::vector<std::pair<std::string, Bytes>>{
+             {"another cartridge", writing_cartridge()}, {"PRG patched", patched}, {"CHR patched", recoloured}}) {
+        ASSERT_TRUE(load(cartridge));
+        run(2);
+        cases.push_back({name, save()});
+        Program loader;
+        ASSERT_TRUE(loader.load(cartridge));
+        cases.push_back({name + ", version 1", loader.state_bytes(1)});
+    }
+    ASSERT_TRUE(load(game));
+    core.retro_cheat_set(0, true, "SXIOPO");  // 0xAD at 0x91D9
+    run(2);
+    const Bytes before = save();
+    for (const auto& [name, bytes] : cases) {
+        const std::size_t lines = fe.log.size();
+        EXPECT_FALSE(restore(bytes)) << name;
+        EXPECT_TRUE(logged(RETRO_LOG_ERROR, "state not loaded: the state is of another cartridge", lines)) << name;
+        EXPECT_EQ(difference(save(), before, "state byte"), "") << name;
+    }
+    EXPECT_EQ(*mapped(0x91D9), 0xAD);
+    core.retro_cheat_reset();
+    std::uint32_t address = 0x8000;  // the first PRG byte that is not the game's
+    while (address < 0x10000 && *mapped(address) == game[16 + address - 0x8000]) ++address;
+    EXPECT_EQ(address, 0x10000u);
+
+    // The game's own state of version 1 loads, under the codes set now.
+    core.retro_cheat_set(0, true, "SXIOPO");
+    Program loader;
+    ASSERT_TRUE(loader.load(game));
+    EXPECT_TRUE(restore(loader.state_bytes(1)));
+    EXPECT_EQ(difference(save(), loader.state_bytes(), "state byte"), "");
+    EXPECT_EQ(*mapped(0x91D9), 0xAD);
+}
+
+// A machine that stopped stays stopped through its states, with nothing new said; a state of the
+// same game saved before the stop starts it again.
+TEST_F(Core, AStoppedMachineIsInItsState) {
+    ASSERT_TRUE(load(file_bytes("halt")));  // opcode 0x02 at once
+    const Bytes fresh = save();
+    run(1);
+    const Bytes stopped = save();
+    auto cycles = [](const Bytes& state) {
+        std::uint64_t count = 0;
+        for (int i = 7; i >= 0; --i) count = count << 8 | state[fields + 22 + i];
+        return count;
+    };
+    ASSERT_EQ(fe.messages.size(), 1u);
+    const std::size_t lines = fe.log.size();
+    for (int i = 0; i < 100; ++i) {  // as run-ahead does it
+        ASSERT_TRUE(restore(stopped));
+        core.retro_run();
+    }
+    EXPECT_EQ(cycles(save()), cycles(stopped));
+    EXPECT_EQ(difference(save(), stopped, "state byte"), "");
+    EXPECT_EQ(fe.log.size(), lines);
+    EXPECT_EQ(fe.messages.size(), 1u);
+    ASSERT_TRUE(load(file_bytes("halt")));  // a running machine takes the stop from a state too
+    ASSERT_TRUE(restore(stopped));
+    EXPECT_EQ(difference(run(3).state, stopped, "state byte"), "");
+    EXPECT_EQ(fe.messages.size(), 1u);
+    ASSERT_TRUE(restore(fresh));
+    run(1);
+    EXPECT_EQ(fe.messages.size(), 2u);
 }
 
 // ---- Cartridges: each taken as the program's loader takes the same bytes, or refused with the reason
@@ -429,37 +519,52 @@ const std::uint8_t* mapped(std::uint32_t address) {
     return nullptr;
 }
 
-TEST_F(Core, MemoryIsTheMachinesRamAndPrg) {
+// A cartridge of 2 PRG banks and 1 CHR bank running code from 0x8000; every other byte is 0x03.
+Bytes cartridge_running(const std::vector<std::uint8_t>& code) {
+    Bytes bytes = ines_header(2, 1);
+    bytes.resize(16 + 0x8000 + 0x2000, 0x03);
+    std::copy(code.begin(), code.end(), &bytes[16]);
+    bytes[16 + 0x7FFC] = 0x00;
+    bytes[16 + 0x7FFD] = 0x80;
+    return bytes;
+}
+
+// 0x5A written at 0x6123, at 0x9000 in PRG and at 0x0010 in CHR (through 0x2006/0x2007), then a
+// loop: the emulation keeps every one of them.
+Bytes writing_cartridge() {
+    return cartridge_running({0xA9, 0x5A, 0x8D, 0x23, 0x61, 0x8D, 0x00, 0x90, 0xA9, 0x00, 0x8D, 0x06, 0x20, 0xA9,
+                              0x10, 0x8D, 0x06, 0x20, 0xA9, 0x5A, 0x8D, 0x07, 0x20, 0x4C, 0x17, 0x80});
+}
+
+// The maps hold the memory as the CPU sees it, writable wherever the CPU's writes are kept.
+TEST_F(Core, MemoryIsTheMachinesAsTheCpuSeesIt) {
     EXPECT_EQ(core.retro_get_memory_data(RETRO_MEMORY_SYSTEM_RAM), nullptr);
-    ASSERT_TRUE(load(file_bytes("demo")));
-    const Bytes state = run(20).state;
-    const void* ram = core.retro_get_memory_data(RETRO_MEMORY_SYSTEM_RAM);
+    const Bytes cartridge = writing_cartridge();
+    ASSERT_TRUE(load(cartridge));
+    run(2);
+    const auto* ram = static_cast<const std::uint8_t*>(core.retro_get_memory_data(RETRO_MEMORY_SYSTEM_RAM));
     ASSERT_EQ(core.retro_get_memory_size(RETRO_MEMORY_SYSTEM_RAM), 0x800u);
-    EXPECT_EQ(0, std::memcmp(ram, &state[8], 0x800));
     EXPECT_EQ(core.retro_get_memory_size(RETRO_MEMORY_SAVE_RAM), 0u);
-    ASSERT_EQ(fe.maps.size(), 2u);
+    ASSERT_FALSE(fe.maps.empty());
     EXPECT_TRUE(fe.maps[0].ptr == ram && fe.maps[0].flags == RETRO_MEMDESC_SYSTEM_RAM);
+    for (const retro_memory_descriptor& d : fe.maps) EXPECT_EQ(d.flags & RETRO_MEMDESC_CONST, 0u) << d.start;
     std::uint32_t address = 0;  // the first one mapped wrongly
     for (; address < 0x10000; ++address) {
-        const bool held = address < 0x2000 || address >= 0x8000;  // RAM and its mirrors, PRG
         const std::uint8_t* byte = mapped(address);
-        const std::uint32_t at = 8 + (address < 0x2000 ? address & 0x7FF : address);
-        if (held != (byte != nullptr) || (held && *byte != state[at])) break;
+        const std::uint8_t written = address == 0x6123 || address == 0x9000 ? 0x5A : 0x00;
+        if (address < 0x2000 ? byte != ram + (address & 0x7FF)
+            : address < 0x6000 ? byte != nullptr
+            : address < 0x8000 ? byte == nullptr || *byte != written
+                               : byte == nullptr || *byte != (written ? written : cartridge[16 + address - 0x8000]))
+            break;
     }
     EXPECT_EQ(address, 0x10000u);
     EXPECT_EQ(fe.inputs, 8u);
 }
 
-// A cartridge that copies what the CPU reads at 0x91D9 and 0x94A7 to RAM 0x00 and 0x01, forever;
-// every other PRG byte is 0x03.
+// A cartridge that copies what the CPU reads at 0x91D9 and 0x94A7 to RAM 0x00 and 0x01, forever.
 Bytes cheat_cartridge() {
-    Bytes bytes = ines_header(2, 1);
-    bytes.resize(16 + 0x8000 + 0x2000, 0x03);
-    const std::uint8_t loop[] = {0xAD, 0xD9, 0x91, 0x85, 0x00, 0xAD, 0xA7, 0x94, 0x85, 0x01, 0x4C, 0x00, 0x80};
-    std::memcpy(&bytes[16], loop, sizeof loop);
-    bytes[16 + 0x7FFC] = 0x00;
-    bytes[16 + 0x7FFD] = 0x80;
-    return bytes;
+    return cartridge_running({0xAD, 0xD9, 0x91, 0x85, 0x00, 0xAD, 0xA7, 0x94, 0x85, 0x01, 0x4C, 0x00, 0x80});
 }
 
 TEST_F(Core, CheatsPatchWhatTheCpuReadsAndHoldRam) {
@@ -501,7 +606,7 @@ TEST_F(Core, CheatsPatchWhatTheCpuReadsAndHoldRam) {
     core.retro_cheat_reset();
     ram[0x10] = 0;
     EXPECT_EQ(after_frame(), (std::vector<unsigned>{0x03, 0x03, 0x00, 0xA5}));
-    EXPECT_EQ(0, std::memcmp(&save()[8 + 0x8000], &unpatched[8 + 0x8000], 0x8000));
+    EXPECT_EQ(0, std::memcmp(&save()[image_at + 0x8000], &unpatched[image_at + 0x8000], 0x8000));
 
     // The codes are the frontend's, not the machine's: a state takes the ones set now, not those
     // set when it was saved.
