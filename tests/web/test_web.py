@@ -320,11 +320,11 @@ def check_states(failures, page, program):
     page.wait_status("State saved in slot 1.")
     good = base64.b64decode(page.driver.execute_async_script(
         "const done = arguments[arguments.length - 1]; quenrikTest.readSlot(1).then(done, (e) => done(''));"))
-    failures.check(len(good) == 8 + 0x14000 + 50, "the saved state is a whole state", "%d bytes" % len(good))
+    failures.check(len(good) == 16 + 0x14000 + 54, "the saved state is a whole state", "%d bytes" % len(good))
 
     # Broken states in slots 2-4: each refused with its reason, the game untouched.
     pc_out_of_range = bytearray(good)
-    pc_out_of_range[8 + 0x14000 + 5:8 + 0x14000 + 9] = (0x10000).to_bytes(4, "little")
+    pc_out_of_range[16 + 0x14000 + 5:16 + 0x14000 + 9] = (0x10000).to_bytes(4, "little")
     not_ours = bytearray(good)
     not_ours[0:4] = b"XXXX"
     broken = [(2, b"garbage", "the state has the wrong size"), (3, bytes(not_ours), "this is not a quenrik state"),
