@@ -22,7 +22,6 @@ namespace {
 RunState run_state;
 MachineImage machine_image;
 
-constexpr std::uint64_t passes_per_frame = 242 * 34;  // line steps per frame × passes per step
 constexpr std::uint32_t warmup_frames = 60;           // past the cartridges' start-up work
 
 // FNV-1a, to show that two builds left the same machine and the same picture behind.

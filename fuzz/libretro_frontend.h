@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "libretro/keys.h"
+
 namespace fuzz {
 
 // Chosen by each input: the options the frontend reports, and the pad's buttons.
@@ -22,7 +24,7 @@ inline bool environment(unsigned command, void* data) {
     case RETRO_ENVIRONMENT_GET_LOG_INTERFACE: static_cast<retro_log_callback*>(data)->log = ignore_log; return true;
     case RETRO_ENVIRONMENT_GET_VARIABLE: {
         auto* variable = static_cast<retro_variable*>(data);
-        const bool on = std::strcmp(variable->key, "quenrik_fast_mode") == 0 ? fast_mode : crop_overscan;
+        const bool on = std::strcmp(variable->key, option_fast_mode) == 0 ? fast_mode : crop_overscan;
         variable->value = on ? "enabled" : "disabled";
         return true;
     }

@@ -29,8 +29,15 @@ std::uint64_t screen_colour_mappings();
 void screen_show(Screen* screen);
 
 // ---- The joypad --------------------------------------------------------------------------
-// The eight buttons as they are now, in the pad's read order (A, B, Select, Start, Up, Down,
-// Left, Right): 1 held, 0 released. Asked at every read of the joypad port.
+// The pad's buttons numbered in the order the game reads them, one bit a read; every host maps
+// its keys or buttons onto these slots by name.
+namespace pad_slot {
+constexpr std::uint32_t a = 0, b = 1, select = 2, start = 3, up = 4, down = 5, left = 6, right = 7;
+constexpr std::uint32_t count = 8;
+}  // namespace pad_slot
+
+// The eight buttons as they are now, by slot: 1 held, 0 released. Asked at every read of the
+// joypad port.
 void joypad_buttons(std::uint8_t* buttons);
 
 // ---- Text and clock ----------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "cpu/cpu.h"
 #include "libretro/cheats.h"
 #include "libretro/frontend.h"
+#include "libretro/keys.h"
 #include "libretro/state.h"
 
 namespace {
@@ -24,22 +25,18 @@ CheatTable cheats;
 bool loaded = false;
 bool stopped = false;  // the CPU met an opcode it does not know (quit): frames repeat until a reset or a load
 
-constexpr std::uint64_t passes_per_frame = 242 * 34;  // line steps per frame × passes per step
 
 // ---- Options -------------------------------------------------------------------------------------
 bool can_dupe = false;
 bool crop_overscan = false;
 constexpr std::uint32_t overscan_lines = 8;
 
-constexpr const char* fast_mode_key = "quenrik_fast_mode";
-constexpr const char* crop_key = "quenrik_crop_overscan";
-
 retro_core_option_v2_definition option_definitions[] = {
-    {fast_mode_key, "Draw only frames the game changed", nullptr,
+    {option_fast_mode, "Draw only frames the game changed", nullptr,
      "Fast mode, as the program's -f: a frame in which the game did not touch the picture processor is not "
      "drawn, and the previous picture stays on screen.",
      nullptr, nullptr, {{"disabled", nullptr}, {"enabled", nullptr}, {nullptr, nullptr}}, "disabled"},
-    {crop_key, "Crop the overscan", nullptr,
+    {option_crop_overscan, "Crop the overscan", nullptr,
      "Hide the top and bottom 8 lines, which most televisions did not show.", nullptr, nullptr,
      {{"disabled", nullptr}, {"enabled", nullptr}, {nullptr, nullptr}}, "disabled"},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {{nullptr, nullptr}}, nullptr},
@@ -49,8 +46,8 @@ retro_core_options_v2 options_v2 = {option_categories, option_definitions};
 
 // For frontends without core options of version 2.
 retro_variable option_variables[] = {
-    {fast_mode_key, "Draw only frames the game changed; disabled|enabled"},
-    {crop_key, "Crop the overscan; disabled|enabled"},
+    {option_fast_mode, "Draw only frames the game changed; disabled|enabled"},
+    {option_crop_overscan, "Crop the overscan; disabled|enabled"},
     {nullptr, nullptr},
 };
 
@@ -72,9 +69,9 @@ void apply_fast_mode(bool fast) {
 void set_geometry();
 
 void read_options() {
-    const bool fast = option_enabled(fast_mode_key);
+    const bool fast = option_enabled(option_fast_mode);
     if (fast != (state.fast_mode == 1)) apply_fast_mode(fast);
-    const bool crop = option_enabled(crop_key);
+    const bool crop = option_enabled(option_crop_overscan);
     if (crop != crop_overscan) {
         crop_overscan = crop;
         set_geometry();
@@ -187,7 +184,7 @@ bool power_on(const std::uint8_t* data, std::size_t size) {
     run_state_reset(state);
     state.mirroring = fresh_state.mirroring;
     state.mapper = fresh_state.mapper;
-    state.fast_mode = option_enabled(fast_mode_key) ? 1 : 0;
+    state.fast_mode = option_enabled(option_fast_mode) ? 1 : 0;
     emulation_prepare(state, image);
     state.frame_skip = 1;
     state.surface = &screen;
@@ -258,7 +255,7 @@ RETRO_API bool retro_load_game(const retro_game_info* game) {
     if (!power_on(static_cast<const std::uint8_t*>(game->data), game->size)) return false;
     can_dupe = false;
     frontend.environment(RETRO_ENVIRONMENT_GET_CAN_DUPE, &can_dupe);
-    crop_overscan = option_enabled(crop_key);
+    crop_overscan = option_enabled(option_crop_overscan);
     std::memset(screen.pixels, 0, sizeof screen.pixels);  // black, as a fresh SDL surface
     screen.shown = false;
     samples_owed = 0;
@@ -276,7 +273,7 @@ RETRO_API void retro_unload_game() { loaded = false; }
 
 RETRO_API unsigned retro_get_region() { return RETRO_REGION_NTSC; }
 
-// One frame: 8228 passes of the program's loop. A frame the game left untouched in fast mode,
+// One frame: passes_per_frame passes of the program's loop. A frame the game left untouched in fast mode,
 // and every frame of a stopped machine, shows the previous picture again.
 RETRO_API void retro_run() {
     bool updated = false;

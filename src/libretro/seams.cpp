@@ -7,6 +7,7 @@
 
 #include "core/host.h"
 #include "libretro/frontend.h"
+#include "libretro/keys.h"
 #include "ppu/palette.h"
 
 Frontend frontend;
@@ -39,13 +40,9 @@ void screen_show(Screen* s) { s->shown = true; }
 
 // ---- The joypad: RetroPad 1 ------------------------------------------------------------------
 void joypad_buttons(std::uint8_t* buttons) {
-    static constexpr unsigned ids[8] = {RETRO_DEVICE_ID_JOYPAD_A,  RETRO_DEVICE_ID_JOYPAD_B,
-                                        RETRO_DEVICE_ID_JOYPAD_SELECT, RETRO_DEVICE_ID_JOYPAD_START,
-                                        RETRO_DEVICE_ID_JOYPAD_UP, RETRO_DEVICE_ID_JOYPAD_DOWN,
-                                        RETRO_DEVICE_ID_JOYPAD_LEFT, RETRO_DEVICE_ID_JOYPAD_RIGHT};
-    for (std::uint32_t slot = 0; slot < 8; ++slot)
+    for (std::uint32_t slot = 0; slot < pad_slot::count; ++slot)
         buttons[slot] = frontend.input_state != nullptr &&
-                        frontend.input_state(0, RETRO_DEVICE_JOYPAD, 0, ids[slot]) != 0;
+                        frontend.input_state(0, RETRO_DEVICE_JOYPAD, 0, retropad_of_slot[slot]) != 0;
 }
 
 // ---- Text and clock ----------------------------------------------------------------------------

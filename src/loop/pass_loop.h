@@ -13,12 +13,16 @@ void load_reset_vector(RunState& state, const std::uint8_t* image);
 // Both, for runs without the measurement.
 void emulation_prepare(RunState& state, std::uint8_t* image);
 
+// A frame of the console: 242 line steps (lines 0-240 and the vertical-blank step) of 34
+// passes each, one instruction a pass.
+constexpr std::uint64_t passes_per_frame = 242 * 34;
+
 // The debugger's turn after each instruction of a trace run. The program brings its console
 // (debugger_turn); a host without a debugger gives none, and its runs are never traced.
 using DebuggerTurn = void (*)(RunState& state, std::uint8_t* image);
 
 // The thread's loop: one pass per instruction until quit is 1, or until pass_limit passes have
-// run (the thread gives no limit; the benchmark and the libretro core run frames, 8228 passes
+// run (the thread gives no limit; the benchmark and the libretro core run frames, passes_per_frame
 // each). start_ticks is the clock at the start of the run, for the evaluation stop.
 // Fast execution (the thread's) also skips the passes of a wait loop that repeat unchanged,
 // leaving everything as plain one-by-one execution would; never in trace mode. skipped_passes

@@ -2,6 +2,7 @@
 // the joypad, standard output and SDL's clock.
 #include <SDL.h>
 
+#include <array>
 #include <cstdio>
 
 #include "core/host.h"
@@ -18,15 +19,25 @@ void screen_show(Screen* screen) { flip_screen(surface_of(screen)); }
 // ---- The joypad: the keyboard --------------------------------------------------------------
 namespace {
 
-// Keys in the pad's read order: A, B, Select, Start, Up, Down, Left, Right.
-// SDL numbers Right (275) before Left (276); the pad reads Left first.
-constexpr SDLKey key_of_slot[8] = {SDLK_x, SDLK_z, SDLK_a, SDLK_s, SDLK_UP, SDLK_DOWN, SDLK_LEFT, SDLK_RIGHT};
+// The key of each of the pad's slots.
+constexpr std::array<SDLKey, pad_slot::count> key_of_slot = [] {
+    std::array<SDLKey, pad_slot::count> keys{};
+    keys[pad_slot::a] = SDLK_x;
+    keys[pad_slot::b] = SDLK_z;
+    keys[pad_slot::select] = SDLK_a;
+    keys[pad_slot::start] = SDLK_s;
+    keys[pad_slot::up] = SDLK_UP;
+    keys[pad_slot::down] = SDLK_DOWN;
+    keys[pad_slot::left] = SDLK_LEFT;
+    keys[pad_slot::right] = SDLK_RIGHT;
+    return keys;
+}();
 
 }  // namespace
 
 void joypad_buttons(std::uint8_t* buttons) {
     const Uint8* keys = SDL_GetKeyState(nullptr);
-    for (std::uint32_t slot = 0; slot < 8; ++slot) buttons[slot] = keys[key_of_slot[slot]];
+    for (std::uint32_t slot = 0; slot < pad_slot::count; ++slot) buttons[slot] = keys[key_of_slot[slot]];
 }
 
 // ---- Text and clock --------------------------------------------------------------------------

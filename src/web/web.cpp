@@ -7,7 +7,10 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "libretro/keys.h"
 
 namespace {
 
@@ -72,11 +75,11 @@ bool environment(unsigned command, void* data) {
     case RETRO_ENVIRONMENT_GET_VARIABLE: {
         auto* variable = static_cast<retro_variable*>(data);
         if (variable->key == nullptr) return false;
-        if (std::strcmp(variable->key, "quenrik_fast_mode") == 0) {
+        if (std::strcmp(variable->key, option_fast_mode) == 0) {
             variable->value = fast_mode ? "enabled" : "disabled";
             return true;
         }
-        if (std::strcmp(variable->key, "quenrik_crop_overscan") == 0) {
+        if (std::strcmp(variable->key, option_crop_overscan) == 0) {
             variable->value = "disabled";  // the page shows the whole picture
             return true;
         }
@@ -105,13 +108,9 @@ void video(const void* data, unsigned, unsigned, std::size_t) {
 void input_poll() {}
 
 std::int16_t input_state(unsigned port, unsigned device, unsigned index, unsigned id) {
-    static constexpr unsigned ids[8] = {RETRO_DEVICE_ID_JOYPAD_A,  RETRO_DEVICE_ID_JOYPAD_B,
-                                        RETRO_DEVICE_ID_JOYPAD_SELECT, RETRO_DEVICE_ID_JOYPAD_START,
-                                        RETRO_DEVICE_ID_JOYPAD_UP, RETRO_DEVICE_ID_JOYPAD_DOWN,
-                                        RETRO_DEVICE_ID_JOYPAD_LEFT, RETRO_DEVICE_ID_JOYPAD_RIGHT};
     if (port != 0 || device != RETRO_DEVICE_JOYPAD || index != 0) return 0;
-    for (unsigned slot = 0; slot < 8; ++slot)
-        if (ids[slot] == id) return (buttons >> slot) & 1u;
+    for (unsigned slot = 0; slot < pad_slot::count; ++slot)
+        if (retropad_of_slot[slot] == id) return (buttons >> slot) & 1u;
     return 0;
 }
 
@@ -119,6 +118,8 @@ std::size_t silence(const std::int16_t*, std::size_t frames) { return frames; }
 
 bool started = false;
 bool loaded = false;
+std::uint8_t* cartridge = nullptr;  // the running game's bytes, to put it back after a refused one
+std::uint32_t cartridge_size = 0;
 
 }  // namespace
 
@@ -139,9 +140,39 @@ void web_start() {
 
 // A cartridge from its bytes. A refused one leaves the running game as it was; the loader's
 // report is in the log either way. 1 taken, 0 refused.
+// The core holds one game at a time and is told when it goes: the running one is unloaded
+// first, and after a refusal loaded again and given back its state, the log kept as it was
+// after the refusal.
 int web_load_cartridge(const std::uint8_t* data, std::uint32_t size) {
+    std::uint8_t* running = nullptr;
+    if (loaded) {
+        running = static_cast<std::uint8_t*>(std::malloc(retro_serialize_size()));
+        if (running == nullptr || !retro_serialize(running, retro_serialize_size())) {
+            std::free(running);
+            return 0;
+        }
+        retro_unload_game();
+        loaded = false;
+    }
     const retro_game_info game{nullptr, data, size, nullptr};
-    if (!retro_load_game(&game)) return 0;
+    if (!retro_load_game(&game)) {
+        if (running != nullptr) {
+            const std::size_t kept = log_length;
+            const bool overflowed = log_overflowed;
+            const retro_game_info again{nullptr, cartridge, cartridge_size, nullptr};
+            loaded = retro_load_game(&again) && retro_unserialize(running, retro_serialize_size());
+            log_length = kept;
+            log_text[kept] = '\0';
+            log_overflowed = overflowed;
+            std::free(running);
+        }
+        return 0;
+    }
+    std::free(running);
+    std::free(cartridge);
+    cartridge = static_cast<std::uint8_t*>(std::malloc(size > 0 ? size : 1));
+    if (cartridge != nullptr && size > 0) std::memcpy(cartridge, data, size);
+    cartridge_size = cartridge != nullptr ? size : 0;
     loaded = true;
     picture = nullptr;
     new_pictures = 0;

@@ -161,7 +161,6 @@ bool logged(retro_log_level level, const std::string& part, std::size_t from = 0
 // scanline frame_count mirroring mapper (4), stopped (4). Version 1 had no hash, the whole image
 // as it is, and no stopped.
 constexpr std::size_t image_at = 16, fields = image_at + image_size, state_size = fields + 54;
-constexpr std::uint64_t passes_per_frame = 242 * 34;
 
 // ---- The program's emulation, as its own tests drive it -----------------------------------------
 struct Program {

@@ -39,7 +39,6 @@ namespace {
 RunState run_state;
 MachineImage machine_image;
 
-constexpr std::uint64_t passes_per_frame = 242 * 34;  // line steps per frame × passes per step
 
 int usage() {
     std::fputs("usage: quenrik_picture <nes rom file> <output prefix> [-f] [-r F] [F:buttons]... N...\n", stderr);

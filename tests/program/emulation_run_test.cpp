@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr std::uint64_t passes_per_frame = 242 * 34;
 
 class EmulationRun : public testing::Test {
 protected:

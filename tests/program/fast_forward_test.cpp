@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr std::uint64_t passes_per_frame = 242 * 34;
 
 struct Machine {
     TestMachine machine;

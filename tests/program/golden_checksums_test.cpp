@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr std::uint64_t passes_per_frame = 242 * 34;
 constexpr std::uint32_t frames = 90;
 constexpr std::uint32_t reset_frame = 40;  // the R key, in the reset mode
 
