@@ -12,6 +12,8 @@ usage: retroarch_test.py <case>
                is held equal the standalone program's with the same buttons
   state        a state saved and loaded through RetroArch's command interface gives the picture
                of the moment it was saved back
+  stop         a cartridge that stops at once, 300 frames under run-ahead of one frame (a state
+               saved and loaded every frame): the stop is logged once, as without run-ahead
 
 environment: RETROARCH (the program, default retroarch), CORE (the core), CORE_INFO (its info
              file), PROBE_CORE (the probe core), PICTURE (quenrik_picture), ROM (the demo cartridge), ARTIFACTS (where the
@@ -240,7 +242,7 @@ class Session:
                 f.write("".join("%s = \"%s\"\n" % pair for pair in info))
         return self.path("cores", name)
 
-    def write_config(self, throttle, options=None):
+    def write_config(self, throttle, options=None, more=None):
         """RetroArch's configuration, everything under the scratch folder."""
         probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         probe.bind(("", 0))
@@ -279,6 +281,7 @@ class Session:
             "core_options_path": self.path("core-options.cfg"),
             "global_core_options": "true",
         }
+        settings.update(more or {})  # a case's own settings
         with open(self.path("retroarch.cfg"), "w") as f:
             f.write("".join("%s = \"%s\"\n" % item for item in settings.items()))
         with open(self.path("core-options.cfg"), "w") as f:
@@ -717,8 +720,25 @@ def case_state(session):
     session.quit_retroarch()
 
 
+def case_stop(session):
+    core = session.install_core(os.environ["CORE"], os.environ["CORE_INFO"])
+    rom = os.path.join(os.path.dirname(os.environ["ROM"]), "halt.nes")  # opcode 0x02 at once
+    for run_ahead in ("false", "true"):
+        session.write_config(throttle=False, more={"run_ahead_enabled": run_ahead, "run_ahead_frames": "1",
+                                                       "run_ahead_secondary_instance": "false"})
+        offset = len(session.log()) if os.path.exists(session.log_path) else 0
+        session.start_retroarch(core, rom, ["--max-frames=300"])
+        status = session.wait_retroarch_end(60)
+        if status != 0:
+            raise Failure("RetroArch ended with status %d after --max-frames=300" % status)
+        aborted = session.log()[offset:].count("EXECUTION ABORTED")
+        if aborted != 1:
+            raise Failure("run-ahead %s: the stop logged %d times in 300 frames, not once" % (run_ahead, aborted))
+        note("run-ahead %s: 300 frames of a cartridge that stops, the stop logged once" % run_ahead)
+
+
 CASES = {"probe": case_probe, "probe_keys": case_probe_keys, "picture": case_picture, "keys": case_keys,
-         "state": case_state}
+         "state": case_state, "stop": case_stop}
 
 
 def main():
