@@ -107,6 +107,15 @@ if(TARGET quenrik_libretro)
   install(FILES ${LIBRETRO_PACKAGING_DIR}/changelog.gz DESTINATION share/doc/libretro-quenrik COMPONENT libretro)
   install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/libretro-quenrik RENAME copyright
     COMPONENT libretro)
+  # RetroArch 1.14 allows save states and cheats only for a core in its cores folder whose info
+  # file is in its info folder, one of each, Debian's under /usr. For the core under any other
+  # prefix, make install adds settings that point both at that prefix, for the user to add to
+  # their own for a run (retroarch --appendconfig). Written for the prefix given at install time;
+  # not in the packages, whose core is where RetroArch looks.
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/libretro/retroarch-settings.cmake.in
+    ${LIBRETRO_PACKAGING_DIR}/retroarch-settings.cmake @ONLY)
+  install(SCRIPT ${LIBRETRO_PACKAGING_DIR}/retroarch-settings.cmake COMPONENT retroarch_settings)
+  set(CPACK_COMPONENTS_ALL quenrik libretro)
   # scripts/test-package checks the core's package when the build has the core, and finds it here.
   set(QUENRIK_LIBRETRO_PACKAGE_DIR ${QUENRIK_LIBRETRO_DIR} CACHE INTERNAL "Where the core goes under the prefix")
 else()

@@ -12,9 +12,13 @@ usage: retroarch_test.py <case>
                is held equal the standalone program's with the same buttons
   state        a state saved and loaded through RetroArch's command interface gives the picture
                of the moment it was saved back
+  state_play   the same with RetroArch started as make play starts it (scripts/play)
+  state_install  the same with the core from make install under a prefix, started with the
+               command for it (retroarch --appendconfig <prefix>/share/libretro/quenrik_libretro.cfg
+               -L <prefix>/lib/<multiarch>/libretro/quenrik_libretro.so game.nes)
 
 environment: RETROARCH (the program, default retroarch), CORE (the core), CORE_INFO (its info
-             file), PROBE_CORE (the probe core), PICTURE (quenrik_picture), ROM (the demo cartridge), ARTIFACTS (where the
+             file), SOURCE and BUILD (the source and build folders), PROBE_CORE (the probe core), PICTURE (quenrik_picture), ROM (the demo cartridge), ARTIFACTS (where the
              pictures and log of a failed case go), QUENRIK_TIMEOUT_SCALE (how much longer to wait)
 
 Ends with 0 when the case passed, 1 when it failed, 77 (skipped) when RetroArch is not installed.
@@ -292,6 +296,31 @@ class Session:
             self.retroarch = subprocess.Popen(
                 [program, "--verbose", "-c", self.path("retroarch.cfg"), "-L", core, rom] + list(arguments),
                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env, start_new_session=True)
+        self.groups.append(self.retroarch.pid)
+
+    def write_user_config(self):
+        """The test's settings as the user's own configuration, which RetroArch reads when not
+        given one (-c): with the cores and info folders of Debian's /etc/retroarch.cfg, which
+        RetroArch copies there on its first run, and its log on without --verbose."""
+        self.write_config(throttle=True)
+        with open(self.path("retroarch.cfg")) as f:
+            lines = [line for line in f if not line.startswith(("libretro_directory ", "libretro_info_path "))]
+        multiarch = subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True,
+                                   text=True, check=True).stdout.strip()
+        lines += ['libretro_directory = "/usr/lib/%s/libretro/"\n' % multiarch,
+                  'libretro_info_path = "/usr/share/libretro/info/"\n', 'log_verbosity = "true"\n']
+        folder = os.path.join(self.env["XDG_CONFIG_HOME"], "retroarch")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "retroarch.cfg"), "w") as f:
+            f.write("".join(lines))
+
+    def start_command(self, words):
+        """A command that starts RetroArch as a user types it, in a D-Bus session of its own
+        (libgamemode, where installed, aborts RetroArch without one)."""
+        with open(self.log_path, "ab") as log:
+            self.retroarch = subprocess.Popen(
+                ["dbus-run-session", "--"] + words, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                env=self.env, start_new_session=True)
         self.groups.append(self.retroarch.pid)
 
     def wait_retroarch_end(self, limit):
@@ -617,6 +646,33 @@ def start_demo(session):
     return core
 
 
+def start_play(session):
+    """make play: scripts/play with the build and the demo, over the user's configuration."""
+    session.write_user_config()
+    session.start_command([os.path.join(os.environ["SOURCE"], "scripts", "play"), os.environ["BUILD"],
+                           os.environ["ROM"]])
+    session.wait_ready()
+
+
+def start_install(session):
+    """make install into a prefix of the scratch folder, then the command for a core there."""
+    prefix = session.path("prefix")
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL", "DESTDIR")}
+    done = subprocess.run(["make", "--no-print-directory", "-C", os.environ["SOURCE"], "install",
+                           "BUILD=" + os.environ["BUILD"], "PREFIX=" + prefix],
+                          capture_output=True, text=True, env=env)
+    if done.returncode != 0:
+        raise Failure("make install failed:\n%s%s" % (done.stdout, done.stderr))
+    cores = glob.glob(os.path.join(prefix, "lib", "*", "libretro", "quenrik_libretro.so"))
+    if len(cores) != 1:
+        raise Failure("make install: %d cores under %s/lib/*/libretro" % (len(cores), prefix))
+    session.write_user_config()
+    session.start_command([shutil.which(os.environ.get("RETROARCH", "retroarch")), "--appendconfig",
+                           os.path.join(prefix, "share", "libretro", "quenrik_libretro.cfg"), "-L", cores[0],
+                           os.environ["ROM"]])
+    session.wait_ready()
+
+
 def wait_start_up(session, base):
     wait_picture(session, lambda shot: differing(shot, base) == 0, "the demo's picture after start-up",
                  expected=base)
@@ -668,10 +724,10 @@ def case_keys(session):
 STATE_SCRIPT = ["100:start", "101:", "200:select", "201:", "300:select", "301:"]
 
 
-def case_state(session):
+def case_state(session, start=start_demo):
     pictures = standalone_pictures(session, *STATE_SCRIPT, 90, 150, 250, 350)
     base, stopped, saved, changed = pictures[90], pictures[150], pictures[250], pictures[350]
-    start_demo(session)
+    start(session)
     wait_start_up(session, base)
     # Start stops the colour cycle and Select gives the ship palette 1: from then on nothing
     # changes the picture but the keys.
@@ -718,7 +774,8 @@ def case_state(session):
 
 
 CASES = {"probe": case_probe, "probe_keys": case_probe_keys, "picture": case_picture, "keys": case_keys,
-         "state": case_state}
+         "state": case_state, "state_play": lambda session: case_state(session, start_play),
+         "state_install": lambda session: case_state(session, start_install)}
 
 
 def main():
