@@ -433,6 +433,8 @@
     get firstPictureMs() { return firstPictureMs; },
     get cartridge() { return cartridge && { name: cartridge.name, key: cartridge.key }; },
     get paused() { return paused; },
+    get ready() { return core !== null; },
+    get buttons() { return keyButtons | padButtons; },
     get status() { return statusLine.textContent; },
     get banner() { return banner.hidden ? null : banner.textContent; },
   };
@@ -479,6 +481,8 @@
       readSlot: (number) => readSlot(cartridge.key, number).then((entry) => (entry ? base64(entry.state) : "")),
       writeSlot: (number, bytes) => writeSlot(cartridge.key, number, { state: Uint8Array.from(bytes), saved: Date.now() }),
       ready: () => core !== null && cartridge !== null,
+      memory: () => core.module.HEAPU8.length,
+      storage,
     };
   }
 
