@@ -423,16 +423,16 @@ def check_states(failures, page, program):
     same_picture(failures, page, program, "slot 1's state after a reload, 50 frames on", "demo", pattern(90),
                  canvas=True)
 
+    # A transaction that fails (a key added twice) says why.
+    error = page.js_async("quenrikTest.storage('readwrite', (s) => s.add(1, 'twice') && s.add(2, 'twice'))"
+                          ".then(() => done('stored'), (e) => done(String(e && e.message)));")
+    failures.check("Key already exists" in error, "a failed transaction gives its error", error)
     # The browser closes the storage's connection (site data cleared): the page opens it again.
     page.driver.execute_cdp_cmd("Storage.clearDataForOrigin", {"origin": page.url.rstrip("/"), "storageTypes": "indexeddb"})
     page.choose_slot(2)
     page.click("save")
     status = page.wait("return /slot 2|stored/.test(window.quenrik.status) && window.quenrik.status", "the save's end")
     failures.check(status == "State saved in slot 2.", "a save after the browser closed the storage", status)
-    # A transaction that fails (a key added twice) says why.
-    error = page.js_async("quenrikTest.storage('readwrite', (s) => s.add(1, 'twice') && s.add(2, 'twice'))"
-                          ".then(() => done('stored'), (e) => done(String(e && e.message)));")
-    failures.check("Key already exists" in error, "a failed transaction gives its error", error)
 
 
 def check_stop(failures, page, program):
