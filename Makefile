@@ -157,7 +157,7 @@ web:
 test-web: web
 	@./scripts/install-deps chromium chromium-driver python3-selenium
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD) -j $(JOBS) --target quenrik_picture libretro_bench quenrik_libretro
+	cmake --build $(BUILD) -j $(JOBS) --target quenrik_picture libretro_bench quenrik_libretro cartridges
 	/usr/bin/python3 tests/web/test_web.py --site $(WEB_BUILD)/site --native $(BUILD) $(WEB_TEST_OPTIONS)
 
 # The page's figures alone (size, first picture, pace, frames a second in Chromium beside the native
