@@ -17,6 +17,9 @@ environment: RETROARCH (the program, default retroarch), CORE (the core), CORE_I
              file), PROBE_CORE (the probe core), PICTURE (quenrik_picture), ROM (the demo cartridge), ARTIFACTS (where the
              pictures and log of a failed case go), QUENRIK_TIMEOUT_SCALE (how much longer to wait)
 
+Each RetroArch runs under dbus-run-session, on a session bus of the test's own that starts no
+services (BUS_CONFIG).
+
 Ends with 0 when the case passed, 1 when it failed, 77 (skipped) when RetroArch is not installed.
 """
 import array
@@ -176,6 +179,26 @@ def probe_frame(counter):
     return WIDTH, HEIGHT, pixels
 
 
+# The session bus that RetroArch runs on: the test's own, starting no services. Where libgamemode0
+# (which RetroArch recommends) is installed, RetroArch's GameMode client asks the session bus for
+# GameMode's status even with gamemode_enable off, and without a bus libdbus aborts RetroArch. On
+# this bus the question gets a plain "no such service", and no daemon is started that would
+# outlive the test. Its socket goes into the scratch folder (%s).
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%s</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+
+
 # ---- The test's world: a scratch folder, an X server, RetroArch ----------------------------------
 class Session:
     def __init__(self, case):
@@ -194,8 +217,11 @@ class Session:
         self.env = dict(os.environ)
         self.env["HOME"] = os.path.join(self.scratch, "home")
         self.env["XDG_CONFIG_HOME"] = os.path.join(self.scratch, "home", ".config")
+        # Nothing of the user's session: RetroArch gets a bus of its own (start_retroarch).
         for name in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"):
             self.env.pop(name, None)
+        with open(self.path("bus.conf"), "w") as f:
+            f.write(BUS_CONFIG % self.scratch)
 
     def path(self, *parts):
         return os.path.join(self.scratch, *parts)
@@ -285,12 +311,19 @@ class Session:
             f.write("".join("%s = \"%s\"\n" % item for item in (options or {}).items()))
 
     def start_retroarch(self, core, rom, arguments=(), extra_env=None):
+        """RetroArch under dbus-run-session, on a bus of the test's own (BUS_CONFIG); its group
+        holds RetroArch, the bus and dbus-run-session, which ends with RetroArch's status (128 +
+        the signal's number if a signal ended it)."""
         env = dict(self.env)
         env.update(extra_env or {})
         program = shutil.which(os.environ.get("RETROARCH", "retroarch"))
+        bus = shutil.which("dbus-run-session")
+        if bus is None:
+            raise Failure("dbus-run-session is not installed (scripts/install-deps installs it, package dbus-daemon)")
         with open(self.log_path, "ab") as log:
             self.retroarch = subprocess.Popen(
-                [program, "--verbose", "-c", self.path("retroarch.cfg"), "-L", core, rom] + list(arguments),
+                [bus, "--config-file=" + self.path("bus.conf"), "--", program, "--verbose", "-c",
+                 self.path("retroarch.cfg"), "-L", core, rom] + list(arguments),
                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env, start_new_session=True)
         self.groups.append(self.retroarch.pid)
 
