@@ -62,7 +62,8 @@ SPEED_SLOW   = $0004                    ; 1/64 pixel per frame
 SPEED_FAST   = $0010                    ; 1/16 pixel per frame while A is held
 CYCLE_FRAMES = 2048                     ; frames per colour step
 .endif
-.assert CYCLE_FRAMES & (CYCLE_FRAMES - 1) = 0 && CYCLE_FRAMES <= $8000, error, "CYCLE_FRAMES: a power of two, at most 32768"
+.assert CYCLE_FRAMES & (CYCLE_FRAMES - 1) = 0, error, "CYCLE_FRAMES: a power of two"
+.assert CYCLE_FRAMES <= $8000, error, "CYCLE_FRAMES: at most 32768, for a 16-bit timer"
 
 BACKDROP     = $0C                      ; dark blue-green
 
