@@ -34,8 +34,9 @@ build: deps
 run: build
 	$(BUILD)/quenrik $(or $(ROM),$(BUILD)/roms/demo.nes)
 
-# The same cartridge in RetroArch with the libretro core just built, at the console's pace (see
-# README, "Playing at the console's pace"); RetroArch is installed if it is missing.
+# A cartridge (ROM, or the demo built for RetroArch) in RetroArch with the libretro core just
+# built, at the console's pace (see README, "Playing at the console's pace"); RetroArch is
+# installed if it is missing, and run on a D-Bus session bus of its own where none answers.
 play: build
 	@./scripts/install-deps retroarch
 	./scripts/play $(BUILD) $(or $(ROM),$(BUILD)/roms/demo-libretro.nes)
