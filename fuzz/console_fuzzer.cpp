@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "fuzz_machine.h"
-#include "host/emulation.h"
+#include "program/emulation.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "core/machine.h"
-#include "host/surface.h"
+#include "program/surface.h"
 
 namespace fuzz {
 

@@ -7,7 +7,7 @@
 
 #include "core/ines.h"
 #include "fuzz_machine.h"
-#include "host/emulation.h"
+#include "program/emulation.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Where the emulation meets the host that runs it: the picture, the joypad, text and the clock.
 // The emulation calls these and never asks which host it runs under; each host defines every one
-// of them once, in its own folder: the SDL program in src/host/seams.cpp, the libretro core in
+// of them once, in its own folder: the SDL program in src/program/seams.cpp, the libretro core in
 // src/libretro/seams.cpp. They are bound when the program is linked, so a call costs what a
 // direct call costs, and nothing where link-time optimisation puts it in its caller.
 #pragma once

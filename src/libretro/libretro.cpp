@@ -7,7 +7,7 @@
 
 #include "core/ines.h"
 #include "core/machine.h"
-#include "core/pass_loop.h"
+#include "loop/pass_loop.h"
 #include "cpu/cpu.h"
 #include "libretro/cheats.h"
 #include "libretro/frontend.h"

@@ -29,10 +29,10 @@
 #include <vector>
 
 #include "core/machine.h"
-#include "core/startup.h"
-#include "host/emulation.h"
-#include "host/surface.h"
-#include "host/video.h"
+#include "program/startup.h"
+#include "program/emulation.h"
+#include "program/surface.h"
+#include "program/video.h"
 
 namespace {
 

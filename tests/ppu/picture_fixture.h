@@ -9,7 +9,7 @@
 #include <set>
 
 #include "ppu/renderer.h"
-#include "host/surface.h"
+#include "program/surface.h"
 #include "ppu/palette.h"
 #include "support/test_support.h"
 

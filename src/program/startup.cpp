@@ -1,4 +1,4 @@
-#include "core/startup.h"
+#include "program/startup.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include "core/ines.h"
-#include "host/emulation.h"
-#include "host/surface.h"
-#include "host/video.h"
+#include "program/emulation.h"
+#include "program/surface.h"
+#include "program/video.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "host/video.h"
+#include "program/video.h"
 #include "support/test_support.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The emulation thread's body called in-process over SDL's dummy video driver: what it sets up
 // before the first instruction, and a pass that ends the run.
-#include "host/emulation.h"
-#include "host/surface.h"
+#include "program/emulation.h"
+#include "program/surface.h"
 
 #include <SDL.h>
 

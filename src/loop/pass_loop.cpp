@@ -1,4 +1,4 @@
-#include "core/pass_loop.h"
+#include "loop/pass_loop.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "core/host.h"
-#include "host/surface.h"
+#include "program/surface.h"
 
 // ---- The picture: the SDL surface --------------------------------------------------------
 bool screen_lock(Screen* screen) { return surface_lock(surface_of(screen)); }

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "core/machine.h"
-#include "core/pass_loop.h"
+#include "loop/pass_loop.h"
 
 struct EmulationContext {
     RunState* state;

@@ -1,5 +1,5 @@
 #include "core/machine.h"
-#include "core/startup.h"
+#include "program/startup.h"
 
 namespace {
 // The machine lives for the whole process, outside the heap.

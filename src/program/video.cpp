@@ -1,4 +1,4 @@
-#include "host/video.h"
+#include "program/video.h"
 
 #include <SDL.h>
 

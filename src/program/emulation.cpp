@@ -1,4 +1,4 @@
-#include "host/emulation.h"
+#include "program/emulation.h"
 
 #include <SDL.h>
 #include <pthread.h>
@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/pass_loop.h"
+#include "loop/pass_loop.h"
 #include "debug/console.h"
-#include "host/video.h"
+#include "program/video.h"
 
 void emulation_run(RunState& state, std::uint8_t* image, std::uint32_t start_ticks,
                    std::uint64_t pass_limit, Execution execution, std::uint64_t& skipped_passes) {

@@ -1,7 +1,7 @@
 // The emulation loop run for a fixed number of passes, as the benchmark driver runs it: whole
 // frames, early ends, and the evaluation stop inside a limited run.
-#include "host/emulation.h"
-#include "host/surface.h"
+#include "program/emulation.h"
+#include "program/surface.h"
 
 #include <SDL.h>
 

@@ -1,4 +1,4 @@
-#include "host/surface.h"
+#include "program/surface.h"
 
 #include <cstdio>
 #include <cstring>

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "core/ines.h"
-#include "host/emulation.h"
-#include "host/surface.h"
+#include "program/emulation.h"
+#include "program/surface.h"
 #include "support/test_support.h"
 
 namespace {

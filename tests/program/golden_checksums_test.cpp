@@ -20,9 +20,9 @@
 
 #include <gtest/gtest.h>
 
-#include "core/startup.h"
-#include "host/emulation.h"
-#include "host/surface.h"
+#include "program/startup.h"
+#include "program/emulation.h"
+#include "program/surface.h"
 #include "support/test_support.h"
 
 namespace {
