@@ -8,8 +8,9 @@
 #   share/applications/quenrik.desktop          the desktop entry
 #   share/icons/hicolor/<size>/apps/quenrik.png  its icon, in the hicolor sizes, and
 #   share/icons/hicolor/scalable/apps/quenrik.svg  the SVG they are made from
-#   share/doc/quenrik/README.md                 the README, with its screenshots beside it
-#   share/doc/quenrik/doc/screenshots/          (demo.png, debugger.png, debugger.txt)
+#   share/doc/quenrik/README.md                 the README, with the pages it links to beside it
+#   share/doc/quenrik/doc/*.md                  (the manual, RetroArch, the web page, speed, ...)
+#   share/doc/quenrik/doc/screenshots/          and their pictures, at the paths the links name
 #   share/doc/quenrik/copyright                 LICENSE, under the name Debian gives it
 #   share/doc/quenrik/changelog.gz              the changelog that Debian wants in every package
 set(QUENRIK_INSTALL_BINDIR games CACHE STRING "Where under the prefix the program goes (games, or bin)")
@@ -60,6 +61,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/quenrik.desktop DESTINATION share/applic
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${PACKAGING_DIR}/changelog.gz DESTINATION share/doc/quenrik
   COMPONENT quenrik)
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/quenrik RENAME copyright COMPONENT quenrik)
+# The pages sit where the README's links point, so that they work in the installed copy too.
+file(GLOB QUENRIK_DOC_PAGES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/doc/*.md)
+install(FILES ${QUENRIK_DOC_PAGES} DESTINATION share/doc/quenrik/doc COMPONENT quenrik)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/doc/screenshots DESTINATION share/doc/quenrik/doc COMPONENT quenrik
   FILES_MATCHING PATTERN "*.png" PATTERN "*.txt")
 
