@@ -1,6 +1,9 @@
 # Convenience front end over CMake.
 BUILD ?= build
-ROM ?= $(BUILD)/roms/demo.nes
+# The cartridge of make run and make play; without one, the demo built for each: demo.nes for the
+# program, which runs as fast as it can, and demo-libretro.nes, at the console's pace with
+# RetroArch's keys in its text, for RetroArch.
+ROM ?=
 JOBS ?= $(shell nproc)
 # Tests that ctest runs at once: most of them wait (on the program's half-second start-up, on
 # Xvfb) far longer than they compute, so four per processor.
@@ -29,13 +32,14 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	$(BUILD)/quenrik $(ROM)
+	$(BUILD)/quenrik $(or $(ROM),$(BUILD)/roms/demo.nes)
 
-# The same cartridge in RetroArch with the libretro core just built, at the console's pace (see
-# doc/retroarch.md); RetroArch is installed if it is missing.
+# A cartridge (ROM, or the demo built for RetroArch) in RetroArch with the libretro core just
+# built, at the console's pace (see doc/retroarch.md); RetroArch is installed if it is missing, and
+# run on a D-Bus session bus of its own where none answers.
 play: build
 	@./scripts/install-deps retroarch
-	./scripts/play $(BUILD) $(ROM)
+	./scripts/play $(BUILD) $(or $(ROM),$(BUILD)/roms/demo-libretro.nes)
 
 # The program, the demo, the manual page, the desktop entry and the documents under PREFIX, and
 # the libretro core with its core info, keyfile and metainfo (lib/<multiarch>/libretro/,

@@ -74,6 +74,8 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/doc/screenshots DESTINATION share/doc/quen
 #   lib/<multiarch>/libretro/quenrik.libretro         its keyfile for GNOME Games (libretro-gtk)
 #   share/libretro/info/quenrik_libretro.info         its core info for RetroArch
 #   share/metainfo/org.example.quenrik.libretro.metainfo.xml  AppStream: an add-on of the frontends
+#   share/libretro-quenrik/demo.nes                   the demo at the console's pace, with RetroArch's
+#                                                     keys in its text (the build's demo-libretro.nes)
 #   share/doc/libretro-quenrik/copyright, changelog.gz
 #
 # <multiarch> is the target architecture's triplet (x86_64-linux-gnu, i386-linux-gnu, ...).
@@ -108,6 +110,8 @@ if(TARGET quenrik_libretro)
     COMPONENT libretro)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/libretro/org.example.quenrik.libretro.metainfo.xml
     DESTINATION share/metainfo COMPONENT libretro)
+  install(FILES ${CARTRIDGE_DIR}/demo-libretro.nes DESTINATION share/libretro-quenrik RENAME demo.nes
+    COMPONENT libretro)
   install(FILES ${LIBRETRO_PACKAGING_DIR}/changelog.gz DESTINATION share/doc/libretro-quenrik COMPONENT libretro)
   install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/libretro-quenrik RENAME copyright
     COMPONENT libretro)
@@ -178,5 +182,6 @@ frame for each frame the frontend shows. The first controller is the
 console's first joypad.
 
 Cartridges may have at most two 16 KB program banks and two 8 KB tile banks
-(no bank switching); there is no sound (the core sends silence).")
+(no bank switching); there is no sound (the core sends silence). A demo
+cartridge made for the console's pace is included.")
 include(CPack)

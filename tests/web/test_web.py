@@ -33,6 +33,9 @@ from selenium.webdriver.common.keys import Keys
 WIDTH, HEIGHT = 256, 240
 PICTURE_BYTES = WIDTH * HEIGHT * 2
 A, B, SELECT, START, UP, DOWN, LEFT, RIGHT = (1 << i for i in range(8))
+# The page's demo: the build of the demo at the console's pace with the page's keys in its text,
+# which the site serves as demo.nes.
+DEMO = "demo-web"
 
 
 def pattern(frames, first=0):
@@ -127,10 +130,11 @@ def canvas_difference(rgba, program):
 
 
 class Page:
-    def __init__(self, driver, url, serving):
+    def __init__(self, driver, url, serving, site):
         self.driver = driver
         self.url = url
         self.serving = serving  # the server's delays and missing files, by file name
+        self.site = site
 
     def js(self, script, *arguments):
         return self.driver.execute_script(script, *arguments)
@@ -215,7 +219,8 @@ def same_picture(failures, page, program, name, cartridge, buttons, fast=False, 
 
 def check_pictures(failures, page, program):
     page.open()
-    cases = [("demo", pattern(90), False), ("demo", pattern(90), True), ("bench_game", pattern(120), False),
+    cases = [("demo", pattern(90), False), ("demo", pattern(90), True), (DEMO, pattern(90), False),
+             ("bench_game", pattern(120), False),
              ("bench_game", pattern(120), True), ("bench_sprites", [0] * 120, False), ("screen", [0] * 5, False),
              ("joypad", pattern(40), False)]
     for cartridge, buttons, fast in cases:
@@ -268,7 +273,7 @@ def check_start(failures, page, program):
 
 def check_keys(failures, page, program):
     page.open()
-    page.load(program, "demo")
+    page.load(program, DEMO)
     script = [0] * 6
     page.frames([None] * 6)
     keys = [("x", A, "A"), ("z", B, "B"), ("a", SELECT, "Select"), ("s", START, "Start"),
@@ -280,14 +285,14 @@ def check_keys(failures, page, program):
         page.frames([None] * held)
         script += [button] * held
         ok, expected, _ = same_picture(failures, page, program, "key %s held %d frames: the program's picture" % (name, held),
-                                       "demo", script)
+                                       DEMO, script)
         if button in (A, B, SELECT, START, LEFT):
-            unheld, _ = program.run("demo", script[:-held] + [0] * held)
+            unheld, _ = program.run(DEMO, script[:-held] + [0] * held)
             failures.check(expected != unheld, "key %s shows on the picture" % name)
         ActionChains(page.driver).key_up(key).perform()
     page.frames([None] * 3)
     script += [0] * 3
-    same_picture(failures, page, program, "keys released: the program's picture", "demo", script, canvas=True)
+    same_picture(failures, page, program, "keys released: the program's picture", DEMO, script, canvas=True)
 
     # Two gamepads as the Gamepad API would show them, both playing: one in the standard mapping
     # with A (the right face button), one without it whose Start (9) and stick are read but whose
@@ -299,12 +304,12 @@ def check_keys(failures, page, program):
     page.frames([None] * 4)
     script += [A | START | LEFT] * 4
     _, expected, _ = same_picture(failures, page, program, "two gamepads' A, Start and stick left: the program's picture",
-                                  "demo", script)
-    failures.check(expected != program.run("demo", script[:-4] + [0] * 4)[0], "the gamepad shows on the picture")
+                                  DEMO, script)
+    failures.check(expected != program.run(DEMO, script[:-4] + [0] * 4)[0], "the gamepad shows on the picture")
     page.js("navigator.getGamepads = () => [];")
     page.frames([None] * 2)
     script += [0] * 2
-    same_picture(failures, page, program, "the gamepad gone: the program's picture", "demo", script)
+    same_picture(failures, page, program, "the gamepad gone: the program's picture", DEMO, script)
     # The shoulder buttons save (right) and load (left) the state, the triggers reset (left) and pause (right).
     page.js(pads, [7])
     page.frames([None])
@@ -349,7 +354,7 @@ def check_files(failures, page, program):
     same_picture(failures, page, program, "a cartridge dropped on the page: its picture", "bench_sprites", [0] * 30)
 
     # Refused files: the loader's words on the page, and the game goes on as if nothing happened.
-    page.load(program, "demo")
+    page.load(program, DEMO)
     page.frames(pattern(30))
     text = os.path.join(program.scratch, "notes.txt")
     with open(text, "w") as f:
@@ -357,7 +362,7 @@ def check_files(failures, page, program):
     page.choose_file(text)
     status = page.wait_status("not loaded")
     failures.check("notes.txt not loaded: This archive is not a valid ROM file or is corrupted" in status
-                   and "demo.nes goes on" in status, "a text file is refused with the loader's words", status)
+                   and DEMO + ".nes goes on" in status, "a text file is refused with the loader's words", status)
     big = bytearray(b"NES\x1a\x03\x01" + bytes(10) + bytes(3 * 16384 + 8192))
     page.drop_file("big.nes", bytes(big))
     status = page.wait_status("big.nes not loaded")
@@ -373,14 +378,14 @@ def check_files(failures, page, program):
     page.drop_file("empty.nes", b"")
     status = page.wait_status("empty.nes not loaded")
     failures.check("This archive is not a valid ROM file" in status, "an empty file is refused", status)
-    failures.check(page.js("return window.quenrik.cartridge.name") == "demo.nes", "the demo is still the game")
+    failures.check(page.js("return window.quenrik.cartridge.name") == DEMO + ".nes", "the demo is still the game")
     page.frames(pattern(30, 30))
-    same_picture(failures, page, program, "after the refused files the demo went on untouched", "demo", pattern(60))
+    same_picture(failures, page, program, "after the refused files the demo went on untouched", DEMO, pattern(60))
 
 
 def check_states(failures, page, program):
     page.open()
-    page.load(program, "demo")
+    page.load(program, DEMO)
     page.frames(pattern(40))
     page.choose_slot(1)
     page.click("save")
@@ -406,7 +411,7 @@ def check_states(failures, page, program):
         failures.check("state not loaded: " + reason in status and "the game goes on" in status,
                        "a broken state in slot %d is refused: %s" % (number, reason), status)
     page.frames(pattern(20, 40))
-    same_picture(failures, page, program, "after the broken states the demo went on untouched", "demo", pattern(60))
+    same_picture(failures, page, program, "after the broken states the demo went on untouched", DEMO, pattern(60))
 
     # The state of slot 1 after a reload of the page, loaded while paused: its picture at once
     # (the frame that follows the state), and the game goes on from the state itself.
@@ -416,11 +421,11 @@ def check_states(failures, page, program):
     page.click("pause")
     page.click("load")
     page.wait_status("State of slot 1 loaded (paused).")
-    difference = canvas_difference(page.canvas(), program.run("demo", pattern(40) + [0])[0])
+    difference = canvas_difference(page.canvas(), program.run(DEMO, pattern(40) + [0])[0])
     failures.check(difference is None, "a state loaded while paused is drawn at once", difference or "")
     page.click("pause")
     page.frames(pattern(50, 40))
-    same_picture(failures, page, program, "slot 1's state after a reload, 50 frames on", "demo", pattern(90),
+    same_picture(failures, page, program, "slot 1's state after a reload, 50 frames on", DEMO, pattern(90),
                  canvas=True)
 
     # A transaction that fails (a key added twice) says why.
@@ -481,7 +486,9 @@ def check_stop(failures, page, program):
 
 
 def check_pacing(failures, page, program, screenshots):
-    """The page on its own clock. Returns the figures to print."""
+    """The page on its own clock, with the demo it starts with. Returns the figures to print."""
+    with open(os.path.join(page.site, "demo.nes"), "rb") as served, open(program.rom(DEMO), "rb") as built:
+        failures.check(served.read() == built.read(), "the site's demo.nes is the native build's %s.nes" % DEMO)
     page.open(test=False)
     page.wait("return window.quenrik.firstPictureMs !== null", "the first picture")
     first_picture = page.js("return window.quenrik.firstPictureMs")
@@ -637,7 +644,8 @@ def main():
         options.add_argument(option)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    page = Page(driver, "http://127.0.0.1:%d/" % server.server_port, {"delays": Serving.delays, "missing": Serving.missing})
+    page = Page(driver, "http://127.0.0.1:%d/" % server.server_port, {"delays": Serving.delays, "missing": Serving.missing},
+                arguments.site)
     failures = Failures()
     rate = first_picture = speeds = None
     try:
