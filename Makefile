@@ -1,11 +1,14 @@
 # Convenience front end over CMake.
 BUILD ?= build
-ROM ?= $(BUILD)/roms/demo.nes
+# The cartridge of make run and make play; without one, the demo built for each: demo.nes for the
+# program, which runs as fast as it can, and demo-libretro.nes, at the console's pace with
+# RetroArch's keys in its text, for RetroArch.
+ROM ?=
 JOBS ?= $(shell nproc)
 # Tests that ctest runs at once: most of them wait (on the program's half-second start-up, on
 # Xvfb) far longer than they compute, so four per processor.
 TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 4 )))
-# Checked builds that make test runs besides the plain one (see README, Hardening).
+# Checked builds that make test runs besides the plain one (see doc/contributing.md).
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
@@ -29,13 +32,14 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	$(BUILD)/quenrik $(ROM)
+	$(BUILD)/quenrik $(or $(ROM),$(BUILD)/roms/demo.nes)
 
-# The same cartridge in RetroArch with the libretro core just built, at the console's pace (see
-# README, "Playing at the console's pace"); RetroArch is installed if it is missing.
+# A cartridge (ROM, or the demo built for RetroArch) in RetroArch with the libretro core just
+# built, at the console's pace (see doc/retroarch.md); RetroArch is installed if it is missing, and
+# run on a D-Bus session bus of its own where none answers.
 play: build
 	@./scripts/install-deps retroarch
-	./scripts/play $(BUILD) $(ROM)
+	./scripts/play $(BUILD) $(or $(ROM),$(BUILD)/roms/demo-libretro.nes)
 
 # The program, the demo, the manual page, the desktop entry and the documents under PREFIX, and
 # the libretro core with its core info, keyfile and metainfo (lib/<multiarch>/libretro/,
@@ -104,9 +108,9 @@ test-fuzz: fuzz-build
 # Everything built for another Debian architecture with its cross compiler, in a folder of its own
 # (build-i386, build-arm64, build-armhf), and the whole suite and the package's checks run there:
 # the i386 programs as they are, the ARM ones under qemu-user. scripts/install-deps adds the
-# architecture to dpkg if it is not there yet, for its SDL runtime and X11 (see README,
-# "Platforms"). The plain build's optimisation without its debug information, which would double
-# the link-time optimiser's work and CI's time. make build-<architecture> builds without testing.
+# architecture to dpkg if it is not there yet, for its SDL runtime and X11 (see doc/platforms.md).
+# The plain build's optimisation without its debug information, which would double the link-time
+# optimiser's work and CI's time. make build-<architecture> builds without testing.
 CROSS_ARCHS = i386 arm64 armhf
 $(addprefix build-,$(CROSS_ARCHS)): build-%:
 	@./scripts/install-deps --$*
@@ -130,7 +134,7 @@ fuzz: fuzz-build
 	cd $(FUZZ_BUILD) && QUENRIK_FUZZ_SECONDS=$(FUZZ_SECONDS) \
 		ctest --output-on-failure -j $(JOBS) --timeout $$(( $(FUZZ_SECONDS) + 300 ))
 
-# Speed figures (see README, "Speed"); needs valgrind and GNU time, installed if missing, and
+# Speed figures (see doc/speed.md); needs valgrind and GNU time, installed if missing, and
 # Debian's Nestopia core, timed beside quenrik's.
 # BENCH_BUILDS="build build-i386" compares builds made beforehand, their runs taking turns.
 BENCH_BUILDS ?=
@@ -138,14 +142,14 @@ bench: $(if $(BENCH_BUILDS),,build)
 	@./scripts/install-deps valgrind time libretro-nestopia
 	./scripts/bench $(or $(BENCH_BUILDS),$(BUILD))
 
-# The README's pictures again (doc/screenshots/), from the program as it is built now.
+# The program's pictures again (doc/screenshots/), from the program as it is built now.
 screenshots: build
 	@./scripts/install-deps tmux fonts-dejavu-core
 	./scripts/screenshots $(BUILD)
 
 # The web page: the emulation and the libretro core in WebAssembly, built with Debian's emscripten
-# into $(WEB_BUILD)/site/, a folder of static files for any web server (see README, "Playing in a
-# browser"). Debian's emscripten finds its JavaScript modules through NODE_PATH.
+# into $(WEB_BUILD)/site/, a folder of static files for any web server (see doc/web.md). Debian's
+# emscripten finds its JavaScript modules through NODE_PATH.
 EMSCRIPTEN_ENV = NODE_PATH=/usr/share/nodejs$(if $(NODE_PATH),:$(NODE_PATH))
 web:
 	@./scripts/install-deps emscripten
@@ -157,7 +161,7 @@ web:
 test-web: web
 	@./scripts/install-deps chromium chromium-driver python3-selenium
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD) -j $(JOBS) --target quenrik_picture libretro_bench quenrik_libretro
+	cmake --build $(BUILD) -j $(JOBS) --target quenrik_picture libretro_bench quenrik_libretro cartridges
 	/usr/bin/python3 tests/web/test_web.py --site $(WEB_BUILD)/site --native $(BUILD) $(WEB_TEST_OPTIONS)
 
 # The page's figures alone (size, first picture, pace, frames a second in Chromium beside the native

@@ -7,9 +7,17 @@
 ; through all 64 colours of the machine while their colour numbers are shown below; and a
 ; ship made of four sprites that the arrow keys fly around.
 ;
-; Keys (keyboard = joypad): arrows move the ship, which turns to face the way it flies;
-; A (X key) flies fast; B (Z key) turns the ship upside down while held; Select (A key)
-; gives the ship the next sprite palette; Start (S key) stops and restarts the colour cycle.
+; Buttons: arrows move the ship, which turns to face the way it flies; A flies fast; B turns
+; the ship upside down while held; Select gives the ship the next sprite palette; Start stops
+; and restarts the colour cycle.
+;
+; Three builds of this source, each for a host, whose keys its text names:
+;   demo.nes            the program (keys X, Z, A, S and the arrows; R resets, Escape quits),
+;                       which runs frames as fast as it can
+;   demo-libretro.nes   the libretro core in RetroArch, at the console's 60 frames a second
+;                       (ca65 -D CONSOLE_PACE -D RETROARCH_KEYS): RetroArch's default keys
+;   demo-web.nes        the web page, at 60 frames a second (-D CONSOLE_PACE -D PAGE_KEYS):
+;                       the program's keys, and the page's own
 ;
 ; Everything is driven by the vertical-blank NMI: the main loop reads the pad, moves the
 ; ship and builds the next sprite page, then waits for the NMI; the NMI sends that page by
@@ -40,12 +48,22 @@ BUTTON_LEFT   = %00000010
 BUTTON_RIGHT  = %00000001
 
 ; ---------------------------------------------------------------------------------------
-; Tunables. Nothing paces the emulator to real time, so frames may come far faster than on
-; a console, thousands of frames a second; the ship therefore moves in small fractions of a
-; pixel per frame (8.8 fixed point) and the colours step only every few thousand frames.
+; Tunables, speeds in pixels per frame (8.8 fixed point).
+.ifdef CONSOLE_PACE
+; The host runs 60 frames a second, as the console does.
+SPEED_SLOW   = $0100                    ; 1 pixel per frame: across the screen in 4 seconds
+SPEED_FAST   = $0300                    ; 3 pixels per frame while A is held
+CYCLE_FRAMES = 32                       ; frames per colour step: about half a second
+.else
+; Nothing paces the program to real time, so frames may come far faster than on a console,
+; thousands of frames a second; the ship therefore moves in small fractions of a pixel per
+; frame and the colours step only every few thousand frames.
 SPEED_SLOW   = $0004                    ; 1/64 pixel per frame
 SPEED_FAST   = $0010                    ; 1/16 pixel per frame while A is held
-CYCLE_FRAMES = 2048                     ; frames per colour step (a power of two, 512 or more)
+CYCLE_FRAMES = 2048                     ; frames per colour step
+.endif
+.assert CYCLE_FRAMES & (CYCLE_FRAMES - 1) = 0, error, "CYCLE_FRAMES: a power of two"
+.assert CYCLE_FRAMES <= $8000, error, "CYCLE_FRAMES: at most 32768, for a 16-bit timer"
 
 BACKDROP     = $0C                      ; dark blue-green
 
@@ -365,10 +383,15 @@ cycle_colours:
     lda cycling
     beq @entries
     inc cycle_timer
+.if CYCLE_FRAMES >= 256
     bne @entries
     inc cycle_timer_hi
     lda cycle_timer_hi
     and #(CYCLE_FRAMES >> 8) - 1
+.else
+    lda cycle_timer
+    and #CYCLE_FRAMES - 1
+.endif
     bne @entries
     lda cycle_base
     clc
@@ -609,7 +632,12 @@ screen_text:
     TEXT 3, 6, {BIG_Q+2, BIG_Q+3, ' ', BIG_U+2, BIG_U+3, ' ', BIG_E+2, BIG_E+3, ' ', BIG_N+2, BIG_N+3, ' ', BIG_R+2, BIG_R+3, ' ', BIG_I+2, BIG_I+3, ' ', BIG_K+2, BIG_K+3}
     TEXT 5, 2, "NES EMULATOR DEMO CARTRIDGE"
     TEXT 7, 6, "ARROWS MOVE THE SHIP"
+.ifdef RETROARCH_KEYS
+    TEXT 8, 5, "X=A  Z=B  ENTER=START"
+    TEXT 9, 7, "RIGHT SHIFT=SELECT"
+.else
     TEXT 8, 2, "X=A  Z=B  A=SELECT  S=START"
+.endif
     TEXT 10, 2, "A:FAST B:FLIP SELECT:PALETTE"
     TEXT 11, 3, "START:STOP/GO COLOUR CYCLE"
     TEXT 13, 5, "A   B   SELECT   START"
@@ -618,7 +646,13 @@ screen_text:
     TEXT 16, 4, {1,1,2,2,3,3, 1,1,2,2,3,3, 1,1,2,2,3,3, 1,1,2,2,3,3}
     TEXT 17, 4, {1,1,2,2,3,3, 1,1,2,2,3,3, 1,1,2,2,3,3, 1,1,2,2,3,3}
     TEXT 19, 6, "P3 COLOURS:"
+.if .defined(RETROARCH_KEYS)
+    TEXT 28, 3, "H=RESET  F1=MENU  ESC=QUIT"
+.elseif .defined(PAGE_KEYS)
+    TEXT 28, 8, "R=RESET  P=PAUSE"
+.else
     TEXT 28, 7, "R=RESET  ESC=QUIT"
+.endif
     .byte 0
 
 ; Label boxes: one sprite per tile column behind each label (row 13).

@@ -8,8 +8,9 @@
 #   share/applications/quenrik.desktop          the desktop entry
 #   share/icons/hicolor/<size>/apps/quenrik.png  its icon, in the hicolor sizes, and
 #   share/icons/hicolor/scalable/apps/quenrik.svg  the SVG they are made from
-#   share/doc/quenrik/README.md                 the README, with its screenshots beside it
-#   share/doc/quenrik/doc/screenshots/          (demo.png, debugger.png, debugger.txt)
+#   share/doc/quenrik/README.md                 the README, with the pages it links to beside it
+#   share/doc/quenrik/doc/*.md                  (the manual, RetroArch, the web page, speed, ...)
+#   share/doc/quenrik/doc/screenshots/          and their pictures, at the paths the links name
 #   share/doc/quenrik/copyright                 LICENSE, under the name Debian gives it
 #   share/doc/quenrik/changelog.gz              the changelog that Debian wants in every package
 set(QUENRIK_INSTALL_BINDIR games CACHE STRING "Where under the prefix the program goes (games, or bin)")
@@ -60,6 +61,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/quenrik.desktop DESTINATION share/applic
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${PACKAGING_DIR}/changelog.gz DESTINATION share/doc/quenrik
   COMPONENT quenrik)
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/quenrik RENAME copyright COMPONENT quenrik)
+# The pages sit where the README's links point, so that they work in the installed copy too.
+file(GLOB QUENRIK_DOC_PAGES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/doc/*.md)
+install(FILES ${QUENRIK_DOC_PAGES} DESTINATION share/doc/quenrik/doc COMPONENT quenrik)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/doc/screenshots DESTINATION share/doc/quenrik/doc COMPONENT quenrik
   FILES_MATCHING PATTERN "*.png" PATTERN "*.txt")
 
@@ -70,6 +74,8 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/doc/screenshots DESTINATION share/doc/quen
 #   lib/<multiarch>/libretro/quenrik.libretro         its keyfile for GNOME Games (libretro-gtk)
 #   share/libretro/info/quenrik_libretro.info         its core info for RetroArch
 #   share/metainfo/org.example.quenrik.libretro.metainfo.xml  AppStream: an add-on of the frontends
+#   share/libretro-quenrik/demo.nes                   the demo at the console's pace, with RetroArch's
+#                                                     keys in its text (the build's demo-libretro.nes)
 #   share/doc/libretro-quenrik/copyright, changelog.gz
 #
 # <multiarch> is the target architecture's triplet (x86_64-linux-gnu, i386-linux-gnu, ...).
@@ -104,9 +110,20 @@ if(TARGET quenrik_libretro)
     COMPONENT libretro)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/libretro/org.example.quenrik.libretro.metainfo.xml
     DESTINATION share/metainfo COMPONENT libretro)
+  install(FILES ${CARTRIDGE_DIR}/demo-libretro.nes DESTINATION share/libretro-quenrik RENAME demo.nes
+    COMPONENT libretro)
   install(FILES ${LIBRETRO_PACKAGING_DIR}/changelog.gz DESTINATION share/doc/libretro-quenrik COMPONENT libretro)
   install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/libretro-quenrik RENAME copyright
     COMPONENT libretro)
+  # RetroArch 1.14 allows save states and cheats only for a core in its cores folder whose info
+  # file is in its info folder, one of each, Debian's under /usr. For the core under any other
+  # prefix, make install adds settings that point both at that prefix, for the user to add to
+  # their own for a run (retroarch --appendconfig). Written for the prefix given at install time;
+  # not in the packages, whose core is where RetroArch looks.
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/libretro/retroarch-settings.cmake.in
+    ${LIBRETRO_PACKAGING_DIR}/retroarch-settings.cmake @ONLY)
+  install(SCRIPT ${LIBRETRO_PACKAGING_DIR}/retroarch-settings.cmake COMPONENT retroarch_settings)
+  set(CPACK_COMPONENTS_ALL quenrik libretro)
   # scripts/test-package checks the core's package when the build has the core, and finds it here.
   set(QUENRIK_LIBRETRO_PACKAGE_DIR ${QUENRIK_LIBRETRO_DIR} CACHE INTERNAL "Where the core goes under the prefix")
 else()
@@ -165,5 +182,6 @@ frame for each frame the frontend shows. The first controller is the
 console's first joypad.
 
 Cartridges may have at most two 16 KB program banks and two 8 KB tile banks
-(no bank switching); there is no sound (the core sends silence).")
+(no bank switching); there is no sound (the core sends silence). A demo
+cartridge made for the console's pace is included.")
 include(CPack)

@@ -4,10 +4,43 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 // ---- Video mode --------------------------------------------------------------------------
+namespace {
+
+// SDL 1.2's drivers that show the picture on a display of their own, in the order SDL tries
+// them; a name this SDL was built without is simply not available.
+constexpr const char* display_drivers[] = {"x11",      "dga",   "nanox", "qtopia", "wscons", "fbcon",
+                                           "directfb", "ps2gs", "ps3",   "ggi",    "svgalib"};
+
+// Starts SDL video as SDL itself would, except where it would fall back to a terminal driver
+// (aalib, caca): those draw with escape codes among the program's text and read the terminal's
+// input, so the debugger's commands and the statistics are lost. There the picture is dropped
+// instead, as with the dummy driver. A driver named in SDL_VIDEODRIVER is used as asked.
+int video_init() {
+    if (std::getenv("SDL_VIDEODRIVER") != nullptr) return SDL_Init(SDL_INIT_VIDEO);
+    // Naming each display driver in turn is SDL's own choice, without ever starting a terminal
+    // driver: the first available one is the one SDL would pick, and its failure is SDL's.
+    int result = -1;
+    for (const char* driver : display_drivers) {
+        setenv("SDL_VIDEODRIVER", driver, 1);
+        result = SDL_Init(SDL_INIT_VIDEO);
+        if (result == 0 || std::strcmp(SDL_GetError(), "No available video device") != 0) break;
+    }
+    if (result != 0 && std::strcmp(SDL_GetError(), "No available video device") == 0) {
+        std::fputs("No display found: running without a picture (SDL_VIDEODRIVER chooses a video driver).\n", stderr);
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        result = SDL_Init(SDL_INIT_VIDEO);
+    }
+    unsetenv("SDL_VIDEODRIVER");
+    return result;
+}
+
+}  // namespace
+
 SDL_Surface* video_open(bool full_screen) {
-    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+    if (video_init() < 0) {
         std::printf("Unable to init SDL: %s\n", SDL_GetError());
         std::exit(1);
     }

@@ -12,6 +12,11 @@
   const MAX_FRAMES_PER_TICK = 4;
   const WIDTH = 256, HEIGHT = 240, LEFT = 32;  // the picture in the program's 320x240 window
   const SLOTS = 4;
+  // The largest file taken as a cartridge: the most an iNES header can describe (255 PRG banks of
+  // 16 KB, 255 CHR banks of 8 KB, a 512-byte trainer, the header), well above what today's loader
+  // takes, so that boards with bank switching need no change here. A larger file is refused
+  // before it is read whole or copied into the module.
+  const MAX_CARTRIDGE_BYTES = 16 + 512 + 255 * 16384 + 255 * 8192;
   const LOG_LINES = 400;
 
   const testMode = new URLSearchParams(location.search).has("test");
@@ -22,6 +27,7 @@
   let core = null;            // the module's functions, once it is ready
   let cartridge = null;       // { name, bytes, key } of the running game
   let paused = false;
+  let stopped = false;        // the core stopped the machine (an unknown opcode)
   let slot = 1;
   let keyButtons = 0, padButtons = 0;
   let framesRun = 0;
@@ -93,6 +99,7 @@
       const line = { kind: raw[0], text: raw.slice(1) };
       lines.push(line);
       if (line.kind === "M") {
+        stopped = true;
         showBanner(line.text + " — the machine has stopped: R resets it, or load a state.");
         setStatus("Stopped: " + line.text, true);
       } else {
@@ -137,6 +144,14 @@
     if (firstPictureMs === null && due === 0) due = 1;  // the first picture at once
     if (due > 0) runFrames(due);
 
+    if (stopped) {
+      // Frames of a stopped machine are no pace: the readout says why none count.
+      if ($("speed").textContent !== "stopped") $("speed").textContent = "stopped";
+      speedFrames = 0;
+      speedSince = null;
+      return;
+    }
+    if ($("speed").textContent === "stopped") $("speed").textContent = "";
     speedFrames += due;
     if (speedSince === null) speedSince = now;
     if (now - speedSince >= 1000) {
@@ -151,14 +166,19 @@
     $("pause").textContent = paused ? "Resume" : "Pause";
     if (paused) setStatus("Paused (P resumes).");
     else if (cartridge) setStatus("Playing " + cartridge.name + ".");
-    $("speed").textContent = "";
+    $("speed").textContent = paused ? "paused" : stopped ? "stopped" : "";
     speedFrames = 0;
     speedSince = null;
+  }
+
+  function togglePause() {
+    if (cartridge) setPaused(!paused);
   }
 
   function reset() {
     if (!cartridge) return;
     core.reset();
+    stopped = false;
     showBanner(null);
     addLog("» reset", "note");
     if (!paused) setStatus("Playing " + cartridge.name + ".");
@@ -187,18 +207,22 @@
     return hex(a) + hex(b) + "-" + bytes.length;
   }
 
+  function refuse(name, why) {
+    addLog("» " + name + " not loaded: " + why, "error");
+    setStatus(name + " not loaded: " + why + (cartridge ? " — " + cartridge.name + " goes on." : ""), true);
+    return false;
+  }
+
   // A cartridge from its bytes; a refused one leaves the running game exactly as it was.
   function loadCartridge(name, bytes) {
     addLog("» " + name + " (" + bytes.length + " bytes)", "note");
     const taken = withBytes(bytes, (at, size) => core.loadCartridge(at, size));
     const lines = takeLog();
-    if (taken !== 1) {
-      const why = taken === null ? "the file is too large" : errorsOf(lines) || "refused by the loader";
-      addLog("» " + name + " not loaded: " + why, "error");
-      setStatus(name + " not loaded: " + why + (cartridge ? " — " + cartridge.name + " goes on." : ""), true);
-      return false;
-    }
+    if (taken !== 1) return refuse(name, taken === null ? "the file is too large" : errorsOf(lines) || "refused by the loader");
     cartridge = { name, bytes, key: cartridgeKey(bytes) };
+    stopped = false;
+    // The core's picture is black until the game draws one, which it may never do.
+    context.fillRect(0, 0, canvas.width, canvas.height);
     showBanner(null);
     setPaused(false);
     setStatus("Playing " + name + ".");
@@ -207,39 +231,74 @@
     return true;
   }
 
+  // The module's start: a file chosen before it waits for it, and takes the demo's place.
+  let coreReady;
+  const coreStarted = new Promise((resolve) => { coreReady = resolve; });
+  let fileChosen = false;
+
   async function loadFile(file) {
     if (!file) return;
     let bytes;
     try {
-      bytes = new Uint8Array(await file.arrayBuffer());
+      bytes = new Uint8Array(await file.slice(0, MAX_CARTRIDGE_BYTES + 1).arrayBuffer());
     } catch (error) {
       setStatus(file.name + " could not be read: " + error.message, true);
       return;
+    }
+    if (bytes.length > MAX_CARTRIDGE_BYTES)
+      return refuse(file.name, "the file is larger than any cartridge (" + file.size + " bytes, at most " + MAX_CARTRIDGE_BYTES + ")");
+    fileChosen = true;
+    if (core === null) {
+      setStatus("quenrik is starting: " + file.name + " follows.");
+      await coreStarted;
     }
     loadCartridge(file.name, bytes);
   }
 
   // ---- Save states: IndexedDB, a few slots per cartridge ------------------------------------------
+  // The connection, opened at the first use and again after the browser closed it (site data
+  // cleared) or another page asked for a new version.
   let database = null;
   function openDatabase() {
     if (database) return database;
-    database = new Promise((resolve, reject) => {
+    const opening = new Promise((resolve, reject) => {
+      const forget = () => { if (database === opening) database = null; };
       const request = indexedDB.open("quenrik", 1);
       request.onupgradeneeded = () => request.result.createObjectStore("states");
-      request.onsuccess = () => resolve(request.result);
-      request.onerror = () => reject(request.error);
+      request.onsuccess = () => {
+        const db = request.result;
+        db.onclose = forget;
+        db.onversionchange = () => { db.close(); forget(); };
+        resolve(db);
+      };
+      request.onerror = () => {
+        forget();
+        reject(request.error || new Error("the storage could not be opened"));
+      };
     });
-    return database;
+    database = opening;
+    return opening;
   }
 
-  async function storage(mode, work) {
+  async function storage(mode, work, again = true) {
     const db = await openDatabase();
+    let transaction;
+    try {
+      transaction = db.transaction("states", mode);
+    } catch (error) {
+      // A connection the browser is closing, before its close event came: once more on a new one.
+      if (error.name !== "InvalidStateError" || !again) throw error;
+      if (database !== null && (await database) === db) database = null;
+      return storage(mode, work, false);
+    }
     return new Promise((resolve, reject) => {
-      const transaction = db.transaction("states", mode);
       const request = work(transaction.objectStore("states"));
       transaction.oncomplete = () => resolve(request.result);
-      transaction.onerror = () => reject(transaction.error);
-      transaction.onabort = () => reject(transaction.error);
+      // Chromium sets transaction.error only at the abort; at the error it is the request's.
+      const fail = (event) => reject(transaction.error || (event.target && event.target.error) ||
+                                     new Error("the storage's transaction failed"));
+      transaction.onerror = fail;
+      transaction.onabort = fail;
     });
   }
   const slotKey = (cartridgeKey, number) => cartridgeKey + "/" + number;
@@ -289,13 +348,25 @@
       return;
     }
     const bytes = entry.state instanceof Uint8Array ? entry.state : new Uint8Array(0);
-    const taken = withBytes(bytes, (at, size) => core.loadState(at, size));
+    // A state holds no picture: the frame that follows it is run and drawn, then the state is put
+    // back, so that a paused game shows it too. That frame's lines come when it is run for good.
+    let drawn = false;
+    const taken = withBytes(bytes, (at, size) => {
+      if (core.loadState(at, size) !== 1) return 0;
+      core.setButtons(keyButtons | padButtons);
+      drawn = core.runFrames(1) > 0;
+      core.takeLog();
+      return core.loadState(at, size);
+    });
     const lines = takeLog();
     if (taken !== 1) {
       const why = errorsOf(lines) || "the state was refused";
       setStatus("Slot " + number + ": " + why + " — the game goes on.", true);
       return;
     }
+    if (drawn) draw();
+    stopped = false;
+    if (paused) $("speed").textContent = "paused";
     showBanner(null);
     setStatus("State of slot " + number + " loaded" + (paused ? " (paused)." : "."));
     addLog("» state of slot " + number + " loaded", "note");
@@ -341,7 +412,7 @@
     } else if (key === "r") {
       if (!event.repeat) reset();
     } else if (key === "p") {
-      if (!event.repeat && cartridge) setPaused(!paused);
+      if (!event.repeat) togglePause();
     } else if (key === "f2") {
       if (!event.repeat) saveState();
     } else if (key === "f4") {
@@ -357,27 +428,49 @@
   });
   window.addEventListener("blur", () => { keyButtons = 0; });
 
-  // The standard mapping's buttons for A, B, Select, Start, Up, Down, Left, Right.
-  const padButtonIndex = [1, 0, 8, 9, 12, 13, 14, 15];
+  // The standard mapping's buttons for A, B, Select, Start, Up, Down, Left, Right. A pad without
+  // that mapping is read where most pads agree: the first two buttons, 8 and 9, the first stick.
+  const standardButtons = [1, 0, 8, 9, 12, 13, 14, 15];
+  const otherButtons = [1, 0, 8, 9];
+  // The standard mapping's shoulders, triggers and centre button: F4, F2, R and P.
+  const padActions = new Map([[4, () => loadState()], [5, () => saveState()], [6, reset], [7, togglePause],
+                              [16, togglePause]]);
+  let actionsHeld = new Set();  // "pad/button" held at the last look, so that a press acts once
+  // Every connected pad plays as the console's pad 1.
   function pollGamepad() {
     padButtons = 0;
     if (!navigator.getGamepads) return;
-    for (const pad of navigator.getGamepads()) {
-      if (!pad || !pad.connected) continue;
-      padButtonIndex.forEach((index, bit) => {
-        if (pad.buttons[index] && pad.buttons[index].pressed) padButtons |= 1 << bit;
+    const held = new Set();
+    const pressed = (pad, index) => !!(pad.buttons[index] && pad.buttons[index].pressed);
+    Array.from(navigator.getGamepads()).forEach((pad, number) => {
+      if (!pad || !pad.connected) return;
+      const standard = pad.mapping === "standard";
+      (standard ? standardButtons : otherButtons).forEach((index, bit) => {
+        if (pressed(pad, index)) padButtons |= 1 << bit;
       });
       const [x = 0, y = 0] = pad.axes;
       if (y < -0.5) padButtons |= 1 << 4;
       if (y > 0.5) padButtons |= 1 << 5;
       if (x < -0.5) padButtons |= 1 << 6;
       if (x > 0.5) padButtons |= 1 << 7;
-      break;  // the first pad is pad 1
-    }
+      if (!standard) return;
+      for (const [index, act] of padActions) {
+        if (!pressed(pad, index)) continue;
+        held.add(number + "/" + index);
+        if (!actionsHeld.has(number + "/" + index)) act();
+      }
+    });
+    actionsHeld = held;
   }
 
   // ---- The controls ---------------------------------------------------------------------------------
-  $("pause").addEventListener("click", () => cartridge && setPaused(!paused));
+  $("pause").addEventListener("click", togglePause);
+  // A control clicked with the mouse lets the focus go, so that Space and Enter do not work it
+  // again; one reached with Tab keeps it.
+  $("controls").addEventListener("pointerup", () => setTimeout(() => {
+    const focused = document.activeElement;
+    if (focused && $("controls").contains(focused)) focused.blur();
+  }));
   $("reset").addEventListener("click", reset);
   $("save").addEventListener("click", saveState);
   $("load").addEventListener("click", loadState);
@@ -399,12 +492,11 @@
     if (event.dataTransfer && event.dataTransfer.files.length > 0) loadFile(event.dataTransfer.files[0]);
   });
 
-  // ---- Start: the module and the demo at once ---------------------------------------------------------
+  // ---- Start: the module and the demo at once; without the demo the page waits for a cartridge -----
   async function start() {
-    const [module, demo] = await Promise.all([
-      createQuenrik(),
-      fetch("demo.nes").then((r) => (r.ok ? r.arrayBuffer() : Promise.reject(new Error("demo.nes: " + r.status)))),
-    ]);
+    const demo = fetch("demo.nes").then((r) => (r.ok ? r.arrayBuffer() : Promise.reject(new Error("demo.nes: " + r.status))))
+      .catch((error) => { addLog("» no demo: " + error.message, "note"); return null; });
+    const module = await createQuenrik();
     core = {
       module,
       start: module._web_start,
@@ -423,8 +515,12 @@
     };
     core.start();
     core.setFastMode($("fast").checked ? 1 : 0);
-    loadCartridge("demo.nes", new Uint8Array(demo));
+    coreReady();
     if (!testMode) requestAnimationFrame(tick);
+    const bytes = await demo;
+    if (fileChosen) return;
+    if (bytes !== null) loadCartridge("demo.nes", new Uint8Array(bytes));
+    else setStatus("Open a cartridge, or drop one on the page.");
   }
 
   // What the tests read, and in test mode drive.
@@ -433,6 +529,8 @@
     get firstPictureMs() { return firstPictureMs; },
     get cartridge() { return cartridge && { name: cartridge.name, key: cartridge.key }; },
     get paused() { return paused; },
+    get ready() { return core !== null; },
+    get buttons() { return keyButtons | padButtons; },
     get status() { return statusLine.textContent; },
     get banner() { return banner.hidden ? null : banner.textContent; },
   };
@@ -479,6 +577,8 @@
       readSlot: (number) => readSlot(cartridge.key, number).then((entry) => (entry ? base64(entry.state) : "")),
       writeSlot: (number, bytes) => writeSlot(cartridge.key, number, { state: Uint8Array.from(bytes), saved: Date.now() }),
       ready: () => core !== null && cartridge !== null,
+      memory: () => core.module.HEAPU8.length,
+      storage,
     };
   }
 

@@ -130,6 +130,34 @@ TEST(TraceRun, EndOfInputEndsTheRunWithTheStatistics) {
     EXPECT_EQ(result.signal, 0);
 }
 
+// Without a display and without a driver named, SDL would fall back to its terminal driver, which
+// draws with escape codes into standard output and reads standard input itself. The program runs
+// without a picture instead, as with the dummy driver, and says so on standard error; a driver
+// named in SDL_VIDEODRIVER is still the one used.
+TEST(NoDisplay, TheDebuggerSessionRunsAsWithoutAPictureUnlessADriverIsNamed) {
+    const std::string session = "e 100\nv 0\nq\n";
+    const std::vector<std::string> arguments = {cartridge_path("demo"), "-t"};
+    const ProgramResult dummy = run_quenrik(arguments, session, {}, 20);
+    const ProgramResult none = run_quenrik(arguments, session, {"DISPLAY", "SDL_VIDEODRIVER"}, 20);
+    // 101 instructions, the page dump, then the end's statistics.
+    ASSERT_NE(dummy.out.find(prompt + "0:  0  0  0  0  0  0  0  0  0  0  0  0 ff ff ff ff\n"), std::string::npos);
+    const std::string end = prompt + statistics(101, 0);
+    ASSERT_GE(dummy.out.size(), end.size());
+    EXPECT_EQ(dummy.out.substr(dummy.out.size() - end.size()), end);
+    EXPECT_EQ(after_frame_skip(none.out), after_frame_skip(dummy.out));
+    EXPECT_EQ(none.out.substr(0, none.out.find("Frame Skip")), dummy.out.substr(0, dummy.out.find("Frame Skip")));
+    EXPECT_EQ(none.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(none.err, "No display found: running without a picture (SDL_VIDEODRIVER chooses a video driver).\n");
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(dummy.err, "");
+
+    // Named, the terminal driver draws among the text and takes the commands: one instruction runs.
+    const ProgramResult caca = run_quenrik(arguments, session, {"DISPLAY", "SDL_VIDEODRIVER=caca", "TERM=xterm"}, 20);
+    EXPECT_NE(caca.out.find("\x1b["), std::string::npos);
+    EXPECT_EQ(caca.out.find(statistics(101, 0)), std::string::npos);
+    EXPECT_EQ(caca.err, "");
+}
+
 // dma.nes fills 0x0200-0x02FF with i XOR 0xA5 (1289 instructions), then
 //   C019 LDA #$02, C01B STA $4014 (instruction 1291), C01E LDA #$01, C020 STA $00, C022 JMP $C022.
 // The console runs before the DMA step of its pass, so at the stop after instruction n the

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <libretro.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
@@ -310,13 +311,69 @@ TEST_P(SameAsProgram, EveryFrameWithInputAndAReset) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCartridges, SameAsProgram,
-                         testing::Combine(testing::Values("demo", "bench_game", "bench_sprites", "bench_compute",
+                         testing::Combine(testing::Values("demo", "demo-libretro", "demo-web", "bench_game",
+                                                          "bench_sprites", "bench_compute",
                                                           "minimal", "halt", "reset", "cpu_selfcheck", "screen",
                                                           "joypad", "nmi_count", "dma", "countdown"),
                                           testing::Bool()),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param)) + (std::get<1>(info.param) ? "_fast" : "");
+                             std::string name = std::get<0>(info.param);
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name + (std::get<1>(info.param) ? "_fast" : "");
                          });
+
+// ---- The demo at its host's pace ------------------------------------------------------------------------
+// The ship's left edge: the first column with a pixel other than the backdrop in the band of empty
+// tile rows the ship starts in (lines 160-223); -1 when there is none.
+int ship_left(const Picture& picture) {
+    const std::uint16_t backdrop = picture[239 * 256];  // the blank last line
+    for (int x = 0; x < 256; ++x)
+        for (int y = 160; y < 224; ++y)
+            if (picture[y * 256 + x] != backdrop) return x;
+    return -1;
+}
+
+// The program's demo moves in fractions of a pixel a frame, as the program runs thousands of frames
+// a second (Right held for 60 frames: 60/64 of a pixel, so no change); the core's and the page's
+// at the console's 60 frames a second (the same source with other speeds). Right held, A with Right
+// held, and the frames between the colour strip's steps.
+TEST_F(Core, EachDemoMovesAtItsHostsPace) {
+    struct Pace {
+        const char* cartridge;
+        int right_60_frames, fast_30_frames;  // pixels the ship moves
+        std::uint32_t colour_step;            // frames
+    };
+    for (const Pace& pace : {Pace{"demo", 0, 1, 2048}, Pace{"demo-libretro", 60, 90, 32}, Pace{"demo-web", 60, 90, 32}}) {
+        SCOPED_TRACE(pace.cartridge);
+        // From start-up: the pixels the ship moves with the pad holding `buttons` for `count`
+        // frames (and 3 frames more without, for the picture to catch up).
+        bool loaded = false;
+        auto moved = [&](std::uint32_t count, std::uint8_t buttons) {
+            if (std::exchange(loaded, true)) core.retro_unload_game();
+            EXPECT_TRUE(load(file_bytes(pace.cartridge)));
+            for (std::uint32_t i = 0; i < 10 + count + 3; ++i) {
+                fe.pad = i >= 10 && i < 10 + count ? buttons : 0;
+                core.retro_run();
+                if (i == 9) {
+                    EXPECT_EQ(ship_left(fe.picture), 120);
+                }
+            }
+            return ship_left(fe.picture) - 120;
+        };
+        constexpr std::uint8_t a = 1, right = 1 << 7;
+        EXPECT_EQ(moved(60, right), pace.right_60_frames);
+        EXPECT_EQ(moved(30, a | right), pace.fast_30_frames);
+        // A cell of palette 3 in the colour strip (tile row 16, column 22): its first two steps.
+        std::vector<std::uint32_t> steps;
+        for (std::uint32_t frame = 0; frame < 2 * pace.colour_step + 10 && steps.size() < 2; ++frame) {
+            const std::uint16_t before = fe.picture[128 * 256 + 176];
+            core.retro_run();
+            if (fe.picture[128 * 256 + 176] != before) steps.push_back(frame);
+        }
+        ASSERT_EQ(steps.size(), 2u);
+        EXPECT_EQ(steps[1] - steps[0], pace.colour_step);
+    }
+}
 
 // ---- Save states ------------------------------------------------------------------------------------
 TEST_F(Core, StatesComeBackExactlyAndRunTheSameWherever) {

@@ -7,17 +7,27 @@ usage: retroarch_test.py <case>
                its RGB565 values given back exactly by the top bits of each channel
   probe_keys   RetroArch's default keyboard map: each key sets exactly its RetroPad button
   picture      the core's frames after N retro_run calls equal the standalone program's picture
-               after N frames, pixel for pixel, at frame counts where the picture changes
+               after N frames, pixel for pixel, at frame counts where the picture changes: for
+               the program's demo and for the one at the console's pace (make play's)
   keys         keys pressed with xdotool reach the game: the demo's pictures while and after each
                is held equal the standalone program's with the same buttons
   state        a state saved and loaded through RetroArch's command interface gives the picture
                of the moment it was saved back
+  state_play   the same with RetroArch started as make play starts it (scripts/play)
+  state_install  the same with the core from make install under a prefix, started with the
+               command for it (retroarch --appendconfig <prefix>/share/libretro/quenrik_libretro.cfg
+               -L <prefix>/lib/<multiarch>/libretro/quenrik_libretro.so game.nes)
   stop         a cartridge that stops at once, 300 frames under run-ahead of one frame (a state
                saved and loaded every frame): the stop is logged once, as without run-ahead
 
 environment: RETROARCH (the program, default retroarch), CORE (the core), CORE_INFO (its info
-             file), PROBE_CORE (the probe core), PICTURE (quenrik_picture), ROM (the demo cartridge), ARTIFACTS (where the
-             pictures and log of a failed case go), QUENRIK_TIMEOUT_SCALE (how much longer to wait)
+             file), SOURCE and BUILD (the source and build folders), PROBE_CORE (the probe core),
+             PICTURE (quenrik_picture), ROM (the program's demo), PLAY_ROM (the demo at the
+             console's pace, which make play runs), ARTIFACTS (where the pictures and log of a
+             failed case go), QUENRIK_TIMEOUT_SCALE (how much longer to wait)
+
+Each RetroArch runs under dbus-run-session, on a session bus of the test's own that starts no
+services (BUS_CONFIG).
 
 Ends with 0 when the case passed, 1 when it failed, 77 (skipped) when RetroArch is not installed.
 """
@@ -178,6 +188,26 @@ def probe_frame(counter):
     return WIDTH, HEIGHT, pixels
 
 
+# The session bus that RetroArch runs on: the test's own, starting no services. Where libgamemode0
+# (which RetroArch recommends) is installed, RetroArch's GameMode client asks the session bus for
+# GameMode's status even with gamemode_enable off, and without a bus libdbus aborts RetroArch. On
+# this bus the question gets a plain "no such service", and no daemon is started that would
+# outlive the test. Its socket goes into the scratch folder (%s).
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%s</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+
+
 # ---- The test's world: a scratch folder, an X server, RetroArch ----------------------------------
 class Session:
     def __init__(self, case):
@@ -196,8 +226,11 @@ class Session:
         self.env = dict(os.environ)
         self.env["HOME"] = os.path.join(self.scratch, "home")
         self.env["XDG_CONFIG_HOME"] = os.path.join(self.scratch, "home", ".config")
+        # Nothing of the user's session: RetroArch gets a bus of its own (start_retroarch).
         for name in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"):
             self.env.pop(name, None)
+        with open(self.path("bus.conf"), "w") as f:
+            f.write(BUS_CONFIG % self.scratch)
 
     def path(self, *parts):
         return os.path.join(self.scratch, *parts)
@@ -288,13 +321,45 @@ class Session:
             f.write("".join("%s = \"%s\"\n" % item for item in (options or {}).items()))
 
     def start_retroarch(self, core, rom, arguments=(), extra_env=None):
+        """RetroArch under dbus-run-session, on a bus of the test's own (BUS_CONFIG); its group
+        holds RetroArch, the bus and dbus-run-session, which ends with RetroArch's status (128 +
+        the signal's number if a signal ended it)."""
         env = dict(self.env)
         env.update(extra_env or {})
         program = shutil.which(os.environ.get("RETROARCH", "retroarch"))
+        bus = shutil.which("dbus-run-session")
+        if bus is None:
+            raise Failure("dbus-run-session is not installed (scripts/install-deps installs it, package dbus-daemon)")
         with open(self.log_path, "ab") as log:
             self.retroarch = subprocess.Popen(
-                [program, "--verbose", "-c", self.path("retroarch.cfg"), "-L", core, rom] + list(arguments),
+                [bus, "--config-file=" + self.path("bus.conf"), "--", program, "--verbose", "-c",
+                 self.path("retroarch.cfg"), "-L", core, rom] + list(arguments),
                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env, start_new_session=True)
+        self.groups.append(self.retroarch.pid)
+
+    def write_user_config(self):
+        """The test's settings as the user's own configuration, which RetroArch reads when not
+        given one (-c): with the cores and info folders of Debian's /etc/retroarch.cfg, which
+        RetroArch copies there on its first run, and its log on without --verbose."""
+        self.write_config(throttle=True)
+        with open(self.path("retroarch.cfg")) as f:
+            lines = [line for line in f if not line.startswith(("libretro_directory ", "libretro_info_path "))]
+        multiarch = subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True,
+                                   text=True, check=True).stdout.strip()
+        lines += ['libretro_directory = "/usr/lib/%s/libretro/"\n' % multiarch,
+                  'libretro_info_path = "/usr/share/libretro/info/"\n', 'log_verbosity = "true"\n']
+        folder = os.path.join(self.env["XDG_CONFIG_HOME"], "retroarch")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "retroarch.cfg"), "w") as f:
+            f.write("".join(lines))
+
+    def start_command(self, words):
+        """A command that starts RetroArch as a user types it, on the test's own session bus as
+        start_retroarch has it."""
+        with open(self.log_path, "ab") as log:
+            self.retroarch = subprocess.Popen(
+                ["dbus-run-session", "--config-file=" + self.path("bus.conf"), "--"] + words, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                env=self.env, start_new_session=True)
         self.groups.append(self.retroarch.pid)
 
     def wait_retroarch_end(self, limit):
@@ -454,12 +519,13 @@ def expect_same(session, got, expected, what):
         raise Failure("%s: the picture is %dx%d, expected %dx%d" % (what, got[0], got[1], expected[0], expected[1]))
 
 
-def standalone_pictures(session, *arguments):
-    """The standalone program's pictures from quenrik_picture: {frame: picture}."""
+def standalone_pictures(session, *arguments, rom=None):
+    """The standalone program's pictures from quenrik_picture, of ROM unless another cartridge is
+    given: {frame: picture}."""
     prefix = session.path("pictures", "f")
     for old in glob.glob(prefix + "*.ppm"):
         os.unlink(old)
-    result = subprocess.run([os.environ["PICTURE"], os.environ["ROM"], prefix] + [str(a) for a in arguments],
+    result = subprocess.run([os.environ["PICTURE"], rom or os.environ["ROM"], prefix] + [str(a) for a in arguments],
                             capture_output=True, text=True, timeout=60 * SCALE)
     if result.returncode != 0:
         raise Failure("quenrik_picture failed: %s" % result.stderr.strip())
@@ -471,11 +537,12 @@ PROBE_INFO = [("display_name", "quenrik probe"), ("supported_extensions", "nes")
               ("savestate_features", "deterministic")]
 
 
-def max_frames_shot(session, core, frames, extra_env=None):
-    """RetroArch run for --max-frames=N with --max-frames-ss: the picture it saved."""
+def max_frames_shot(session, core, frames, extra_env=None, rom=None):
+    """RetroArch run for --max-frames=N with --max-frames-ss (on ROM unless another cartridge is
+    given): the picture it saved."""
     shot = session.path("max-frames-%d.png" % frames)
     started = time.monotonic()
-    session.start_retroarch(core, os.environ["ROM"],
+    session.start_retroarch(core, rom or os.environ["ROM"],
                             ["--max-frames=%d" % frames, "--max-frames-ss", "--max-frames-ss-path=" + shot],
                             extra_env)
     status = session.wait_retroarch_end(60)
@@ -538,35 +605,41 @@ def case_probe_keys(session):
     session.quit_retroarch()
 
 
-# Frame counts for the picture case: the demo's picture changes from frame 1 to 2, 2 to 3 and 3 to
-# 4 (start-up), and from 2050 to 2051 (the colour cycle's first step), so that a frame count off
-# by one either way changes the picture of at least one of them.
-PICTURE_FRAMES = (2, 3, 2050, 2051)
+# Frame counts for the picture case, for each demo: the picture changes from frame 1 to 2, 2 to 3
+# and 3 to 4 (start-up), and at the colour cycle's first step (from 2050 to 2051 in the program's
+# demo, 34 to 35 in the one at the console's pace), so that a frame count off by one either way
+# changes the picture of at least one of them.
+PICTURE_FRAMES = {"ROM": (2, 3, 2050, 2051), "PLAY_ROM": (2, 3, 34, 35)}
 
 
 def case_picture(session):
     core = session.install_core(os.environ["CORE"], os.environ["CORE_INFO"])
     session.write_config(throttle=False)
-    wanted = sorted({n + d for n in PICTURE_FRAMES for d in (-1, 0, 1)})
-    standalone = standalone_pictures(session, *wanted)
-    earlier = [n for n in PICTURE_FRAMES if differing(standalone[n], standalone[n - 1])]
-    later = [n for n in PICTURE_FRAMES if differing(standalone[n], standalone[n + 1])]
-    if not earlier or not later:
-        raise Failure("the demo's picture no longer changes at these frame counts (%s): a count one "
-                      "too low or too high would go unseen; choose others" % (PICTURE_FRAMES,))
-    for frames in PICTURE_FRAMES:
-        shot, elapsed = max_frames_shot(session, core, frames)
-        expect_same(session, shot, standalone[frames],
-                    "after %d retro_run calls, against the standalone's frame %d" % (frames, frames))
-        note("frame %4d: RetroArch's screenshot equals the standalone's picture, all %d pixels "
-             "(frame %d differs in %d, frame %d in %d; %.1f s)"
-             % (frames, WIDTH * HEIGHT, frames - 1, differing(standalone[frames - 1], standalone[frames]),
-                frames + 1, differing(standalone[frames + 1], standalone[frames]), elapsed))
+    pictures = {}
+    for variable, counts in PICTURE_FRAMES.items():
+        rom = os.environ[variable]
+        name = os.path.basename(rom)
+        wanted = sorted({n + d for n in counts for d in (-1, 0, 1)})
+        standalone = standalone_pictures(session, *wanted, rom=rom)
+        earlier = [n for n in counts if differing(standalone[n], standalone[n - 1])]
+        later = [n for n in counts if differing(standalone[n], standalone[n + 1])]
+        if not earlier or not later:
+            raise Failure("%s: the picture no longer changes at these frame counts (%s): a count one too low "
+                          "or too high would go unseen; choose others" % (name, counts))
+        for frames in counts:
+            shot, elapsed = max_frames_shot(session, core, frames, rom=rom)
+            expect_same(session, shot, standalone[frames],
+                        "%s after %d retro_run calls, against the standalone's frame %d" % (name, frames, frames))
+            note("%s, frame %4d: RetroArch's screenshot equals the standalone's picture, all %d pixels "
+                 "(frame %d differs in %d, frame %d in %d; %.1f s)"
+                 % (name, frames, WIDTH * HEIGHT, frames - 1, differing(standalone[frames - 1], standalone[frames]),
+                    frames + 1, differing(standalone[frames + 1], standalone[frames]), elapsed))
+        pictures[variable] = standalone
     # With the overscan option on, the frame is the picture without its top and bottom 8 lines.
     session.write_config(throttle=False, options={"quenrik_crop_overscan": "enabled"})
     for frames in (3, 2051):
         shot, elapsed = max_frames_shot(session, core, frames)
-        _, _, pixels = standalone[frames]
+        _, _, pixels = pictures["ROM"][frames]
         cropped = (WIDTH, HEIGHT - 16, pixels[8 * WIDTH:(HEIGHT - 8) * WIDTH])
         expect_same(session, shot, cropped, "frame %d with quenrik_crop_overscan enabled, against the "
                     "standalone's lines 8-231" % frames)
@@ -613,11 +686,40 @@ def key_change(session, action, keysym, before, what):
 
 
 def start_demo(session):
+    """The program's demo at 60 frames a second, where its colour cycle steps after 34 s: till
+    then its picture changes only with the keys, whenever the screenshots come."""
     core = session.install_core(os.environ["CORE"], os.environ["CORE_INFO"])
-    session.write_config(throttle=True)  # 60 frames a second: the colour cycle steps after 34 s
+    session.write_config(throttle=True)
     session.start_retroarch(core, os.environ["ROM"])
     session.wait_ready()
     return core
+
+
+def start_play(session):
+    """make play: scripts/play with the build and the demo, over the user's configuration."""
+    session.write_user_config()
+    session.start_command([os.path.join(os.environ["SOURCE"], "scripts", "play"), os.environ["BUILD"],
+                           os.environ["ROM"]])
+    session.wait_ready()
+
+
+def start_install(session):
+    """make install into a prefix of the scratch folder, then the command for a core there."""
+    prefix = session.path("prefix")
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL", "DESTDIR")}
+    done = subprocess.run(["make", "--no-print-directory", "-C", os.environ["SOURCE"], "install",
+                           "BUILD=" + os.environ["BUILD"], "PREFIX=" + prefix],
+                          capture_output=True, text=True, env=env)
+    if done.returncode != 0:
+        raise Failure("make install failed:\n%s%s" % (done.stdout, done.stderr))
+    cores = glob.glob(os.path.join(prefix, "lib", "*", "libretro", "quenrik_libretro.so"))
+    if len(cores) != 1:
+        raise Failure("make install: %d cores under %s/lib/*/libretro" % (len(cores), prefix))
+    session.write_user_config()
+    session.start_command([shutil.which(os.environ.get("RETROARCH", "retroarch")), "--appendconfig",
+                           os.path.join(prefix, "share", "libretro", "quenrik_libretro.cfg"), "-L", cores[0],
+                           os.environ["ROM"]])
+    session.wait_ready()
 
 
 def wait_start_up(session, base):
@@ -671,10 +773,10 @@ def case_keys(session):
 STATE_SCRIPT = ["100:start", "101:", "200:select", "201:", "300:select", "301:"]
 
 
-def case_state(session):
+def case_state(session, start=start_demo):
     pictures = standalone_pictures(session, *STATE_SCRIPT, 90, 150, 250, 350)
     base, stopped, saved, changed = pictures[90], pictures[150], pictures[250], pictures[350]
-    start_demo(session)
+    start(session)
     wait_start_up(session, base)
     # Start stops the colour cycle and Select gives the ship palette 1: from then on nothing
     # changes the picture but the keys.
@@ -738,7 +840,8 @@ def case_stop(session):
 
 
 CASES = {"probe": case_probe, "probe_keys": case_probe_keys, "picture": case_picture, "keys": case_keys,
-         "state": case_state, "stop": case_stop}
+         "state": case_state, "state_play": lambda session: case_state(session, start_play),
+         "state_install": lambda session: case_state(session, start_install), "stop": case_stop}
 
 
 def main():

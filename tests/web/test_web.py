@@ -33,6 +33,9 @@ from selenium.webdriver.common.keys import Keys
 WIDTH, HEIGHT = 256, 240
 PICTURE_BYTES = WIDTH * HEIGHT * 2
 A, B, SELECT, START, UP, DOWN, LEFT, RIGHT = (1 << i for i in range(8))
+# The page's demo: the build of the demo at the console's pace with the page's keys in its text,
+# which the site serves as demo.nes.
+DEMO = "demo-web"
 
 
 def pattern(frames, first=0):
@@ -127,16 +130,22 @@ def canvas_difference(rgba, program):
 
 
 class Page:
-    def __init__(self, driver, url):
+    def __init__(self, driver, url, serving, site):
         self.driver = driver
         self.url = url
+        self.serving = serving  # the server's delays and missing files, by file name
+        self.site = site
 
     def js(self, script, *arguments):
         return self.driver.execute_script(script, *arguments)
 
-    def open(self, test=True):
+    def js_async(self, script, *arguments):
+        return self.driver.execute_async_script("const done = arguments[arguments.length - 1];" + script, *arguments)
+
+    def open(self, test=True, started=True):
         self.driver.get(self.url + ("?test" if test else ""))
-        self.wait("return !!(window.quenrik && window.quenrik.cartridge)", "the page started")
+        if started:
+            self.wait("return !!(window.quenrik && window.quenrik.cartridge)", "the page started")
 
     def wait(self, script, what, seconds=10, *arguments):
         end = time.time() + seconds
@@ -180,14 +189,16 @@ class Page:
     def choose_file(self, path):
         self.driver.find_element(By.ID, "file").send_keys(os.path.abspath(path))
 
-    def drop_file(self, name, data):
+    def drop_file(self, name, data=None, size=0):
+        """Drops data, or size zero bytes made in the page."""
         self.js("""
-            const bytes = Uint8Array.from(atob(arguments[1]), (c) => c.charCodeAt(0));
+            const bytes = arguments[1] === null ? new Uint8Array(arguments[2])
+                                                : Uint8Array.from(atob(arguments[1]), (c) => c.charCodeAt(0));
             const transfer = new DataTransfer();
             transfer.items.add(new File([bytes], arguments[0]));
             document.getElementById('screen').dispatchEvent(
                 new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));""",
-                name, base64.b64encode(data).decode())
+                name, None if data is None else base64.b64encode(data).decode(), size)
 
     def log_since(self, note):
         """The core's lines in the log panel after the last page note that starts with note."""
@@ -208,7 +219,8 @@ def same_picture(failures, page, program, name, cartridge, buttons, fast=False, 
 
 def check_pictures(failures, page, program):
     page.open()
-    cases = [("demo", pattern(90), False), ("demo", pattern(90), True), ("bench_game", pattern(120), False),
+    cases = [("demo", pattern(90), False), ("demo", pattern(90), True), (DEMO, pattern(90), False),
+             ("bench_game", pattern(120), False),
              ("bench_game", pattern(120), True), ("bench_sprites", [0] * 120, False), ("screen", [0] * 5, False),
              ("joypad", pattern(40), False)]
     for cartridge, buttons, fast in cases:
@@ -229,9 +241,39 @@ def check_pictures(failures, page, program):
         page.click("fast")
 
 
+def check_start(failures, page, program):
+    """A cartridge dropped while the module is still on its way is taken once it is ready, in the
+    demo's place; without demo.nes the page waits for a cartridge."""
+    with open(program.rom("screen"), "rb") as f:
+        screen = f.read()
+    page.serving["delays"]["quenrik.wasm"] = 1.5
+    page.open(started=False)
+    page.drop_file("screen.nes", screen)
+    page.serving["delays"].clear()
+    page.wait("return window.quenrik.cartridge", "a cartridge")
+    name = page.js("return window.quenrik.cartridge.name")
+    failures.check(name == "screen.nes", "a cartridge dropped before the module was ready is taken", name)
+    page.frames([None] * 5)
+    same_picture(failures, page, program, "the early cartridge from its first frame: its picture", "screen", [0] * 5)
+
+    page.serving["missing"].add("demo.nes")
+    page.open(started=False)
+    page.wait("return window.quenrik.ready", "the module")
+    time.sleep(0.2)
+    status = page.status()
+    failures.check(status == "Open a cartridge, or drop one on the page." and page.js("return window.quenrik.cartridge") is None,
+                   "without demo.nes the page waits for a cartridge", status)
+    page.choose_file(program.rom("screen"))
+    page.wait_status("Playing screen.nes.")
+    page.frames([None] * 5)
+    same_picture(failures, page, program, "without demo.nes a chosen cartridge plays", "screen", [0] * 5)
+    page.serving["missing"].clear()
+    console_errors(failures, page.driver, "but the missing demo's", "demo.nes - Failed to load resource")
+
+
 def check_keys(failures, page, program):
     page.open()
-    page.load(program, "demo")
+    page.load(program, DEMO)
     script = [0] * 6
     page.frames([None] * 6)
     keys = [("x", A, "A"), ("z", B, "B"), ("a", SELECT, "Select"), ("s", START, "Start"),
@@ -243,28 +285,51 @@ def check_keys(failures, page, program):
         page.frames([None] * held)
         script += [button] * held
         ok, expected, _ = same_picture(failures, page, program, "key %s held %d frames: the program's picture" % (name, held),
-                                       "demo", script)
+                                       DEMO, script)
         if button in (A, B, SELECT, START, LEFT):
-            unheld, _ = program.run("demo", script[:-held] + [0] * held)
+            unheld, _ = program.run(DEMO, script[:-held] + [0] * held)
             failures.check(expected != unheld, "key %s shows on the picture" % name)
         ActionChains(page.driver).key_up(key).perform()
     page.frames([None] * 3)
     script += [0] * 3
-    same_picture(failures, page, program, "keys released: the program's picture", "demo", script, canvas=True)
+    same_picture(failures, page, program, "keys released: the program's picture", DEMO, script, canvas=True)
 
-    # A gamepad in the standard mapping, as the Gamepad API would show it: A (the right face
-    # button), Start and the left stick pushed left, on the second of the browser's pads.
-    page.js("""navigator.getGamepads = () => [null, { connected: true, axes: [-1, 0.2],
-        buttons: Array.from({ length: 17 }, (_, i) => ({ pressed: i === 1 || i === 9 })) }];""")
+    # Two gamepads as the Gamepad API would show them, both playing: one in the standard mapping
+    # with A (the right face button), one without it whose Start (9) and stick are read but whose
+    # button 12 is no Up.
+    pads = """navigator.getGamepads = () => [
+        { connected: true, mapping: '', axes: [-1, 0.2], buttons: Array.from({ length: 13 }, (_, i) => ({ pressed: i === 9 || i === 12 })) },
+        null, { connected: true, mapping: 'standard', axes: [0, 0], buttons: Array.from({ length: 17 }, (_, i) => ({ pressed: arguments[0].includes(i) })) }];"""
+    page.js(pads, [1])
     page.frames([None] * 4)
     script += [A | START | LEFT] * 4
-    _, expected, _ = same_picture(failures, page, program, "a gamepad's A, Start and stick left: the program's picture",
-                                  "demo", script)
-    failures.check(expected != program.run("demo", script[:-4] + [0] * 4)[0], "the gamepad shows on the picture")
+    _, expected, _ = same_picture(failures, page, program, "two gamepads' A, Start and stick left: the program's picture",
+                                  DEMO, script)
+    failures.check(expected != program.run(DEMO, script[:-4] + [0] * 4)[0], "the gamepad shows on the picture")
     page.js("navigator.getGamepads = () => [];")
     page.frames([None] * 2)
     script += [0] * 2
-    same_picture(failures, page, program, "the gamepad gone: the program's picture", "demo", script)
+    same_picture(failures, page, program, "the gamepad gone: the program's picture", DEMO, script)
+    # The shoulder buttons save (right) and load (left) the state, the triggers reset (left) and pause (right).
+    page.js(pads, [7])
+    page.frames([None])
+    page.js(pads, [])
+    page.frames([None])
+    failures.check(page.js("return window.quenrik.paused"), "the right trigger pauses")
+    page.js(pads, [7])
+    page.frames([None])
+    failures.check(not page.js("return window.quenrik.paused"), "and pressed again resumes")
+    page.js(pads, [5])
+    page.frames([None])
+    page.wait_status("State saved in slot")
+    page.js(pads, [4])
+    page.frames([None])
+    page.wait_status("loaded.")
+    page.js(pads, [6])
+    page.frames([None])
+    failures.check(page.js("return document.querySelector('#log div:last-child').textContent") == "» reset",
+                   "the left trigger resets")
+    page.js("navigator.getGamepads = () => [];")
 
     # R resets, as the program's R key: taken before the next frame.
     page.load(program, "reset")
@@ -289,7 +354,7 @@ def check_files(failures, page, program):
     same_picture(failures, page, program, "a cartridge dropped on the page: its picture", "bench_sprites", [0] * 30)
 
     # Refused files: the loader's words on the page, and the game goes on as if nothing happened.
-    page.load(program, "demo")
+    page.load(program, DEMO)
     page.frames(pattern(30))
     text = os.path.join(program.scratch, "notes.txt")
     with open(text, "w") as f:
@@ -297,23 +362,30 @@ def check_files(failures, page, program):
     page.choose_file(text)
     status = page.wait_status("not loaded")
     failures.check("notes.txt not loaded: This archive is not a valid ROM file or is corrupted" in status
-                   and "demo.nes goes on" in status, "a text file is refused with the loader's words", status)
+                   and DEMO + ".nes goes on" in status, "a text file is refused with the loader's words", status)
     big = bytearray(b"NES\x1a\x03\x01" + bytes(10) + bytes(3 * 16384 + 8192))
     page.drop_file("big.nes", bytes(big))
     status = page.wait_status("big.nes not loaded")
     failures.check("This ROM has 3 16KB PRG banks and 1 8KB CHR banks, but only 2 of each fit (no bank switching): "
                    "not loaded" in status, "a cartridge too big is refused with the loader's words", status)
+    # Far more than any cartridge: refused before the module's memory takes any of it.
+    memory = page.js("return quenrikTest.memory()")
+    page.drop_file("huge.nes", size=64 << 20)
+    status = page.wait_status("huge.nes not loaded")
+    grown = page.js("return quenrikTest.memory()") - memory
+    failures.check(grown == 0 and "larger than any cartridge" in status,
+                   "a 64 MB file is refused without growing the module's memory", "%d bytes more; %s" % (grown, status))
     page.drop_file("empty.nes", b"")
     status = page.wait_status("empty.nes not loaded")
     failures.check("This archive is not a valid ROM file" in status, "an empty file is refused", status)
-    failures.check(page.js("return window.quenrik.cartridge.name") == "demo.nes", "the demo is still the game")
+    failures.check(page.js("return window.quenrik.cartridge.name") == DEMO + ".nes", "the demo is still the game")
     page.frames(pattern(30, 30))
-    same_picture(failures, page, program, "after the refused files the demo went on untouched", "demo", pattern(60))
+    same_picture(failures, page, program, "after the refused files the demo went on untouched", DEMO, pattern(60))
 
 
 def check_states(failures, page, program):
     page.open()
-    page.load(program, "demo")
+    page.load(program, DEMO)
     page.frames(pattern(40))
     page.choose_slot(1)
     page.click("save")
@@ -339,17 +411,33 @@ def check_states(failures, page, program):
         failures.check("state not loaded: " + reason in status and "the game goes on" in status,
                        "a broken state in slot %d is refused: %s" % (number, reason), status)
     page.frames(pattern(20, 40))
-    same_picture(failures, page, program, "after the broken states the demo went on untouched", "demo", pattern(60))
+    same_picture(failures, page, program, "after the broken states the demo went on untouched", DEMO, pattern(60))
 
-    # The state of slot 1 after a reload of the page.
+    # The state of slot 1 after a reload of the page, loaded while paused: its picture at once
+    # (the frame that follows the state), and the game goes on from the state itself.
     page.open()
     page.choose_slot(1)
     page.wait("return document.getElementById('slot-info').textContent.includes('saved')", "slot 1 shows its state")
+    page.click("pause")
     page.click("load")
-    page.wait_status("State of slot 1 loaded.")
+    page.wait_status("State of slot 1 loaded (paused).")
+    difference = canvas_difference(page.canvas(), program.run(DEMO, pattern(40) + [0])[0])
+    failures.check(difference is None, "a state loaded while paused is drawn at once", difference or "")
+    page.click("pause")
     page.frames(pattern(50, 40))
-    same_picture(failures, page, program, "slot 1's state after a reload, 50 frames on", "demo", pattern(90),
+    same_picture(failures, page, program, "slot 1's state after a reload, 50 frames on", DEMO, pattern(90),
                  canvas=True)
+
+    # A transaction that fails (a key added twice) says why.
+    error = page.js_async("quenrikTest.storage('readwrite', (s) => s.add(1, 'twice') && s.add(2, 'twice'))"
+                          ".then(() => done('stored'), (e) => done(String(e && e.message)));")
+    failures.check("Key already exists" in error, "a failed transaction gives its error", error)
+    # The browser closes the storage's connection (site data cleared): the page opens it again.
+    page.driver.execute_cdp_cmd("Storage.clearDataForOrigin", {"origin": page.url.rstrip("/"), "storageTypes": "indexeddb"})
+    page.choose_slot(2)
+    page.click("save")
+    status = page.wait("return /slot 2|stored/.test(window.quenrik.status) && window.quenrik.status", "the save's end")
+    failures.check(status == "State saved in slot 2.", "a save after the browser closed the storage", status)
 
 
 def check_stop(failures, page, program):
@@ -383,9 +471,24 @@ def check_stop(failures, page, program):
     page.frames([None])
     same_picture(failures, page, program, "after the state load the machine runs on", "countdown", [0] * 2)
 
+    # A cartridge that stops at its first instruction: black under the message, as the core
+    # sends no picture and the program's window shows none, not the previous game's.
+    stops = os.path.join(program.scratch, "stops")
+    with open(stops + ".nes", "wb") as f:
+        f.write(b"NES\x1a\x01\x01" + bytes(10) + b"\x02" * 0x3FFA + b"\x00\x80" * 3 + bytes(8192))
+    page.load(program, "bench_sprites")
+    page.frames([None] * 30)
+    page.load(program, stops)
+    page.frames([None] * 2)
+    failures.check("This OPCODE (0x2)" in (page.banner() or ""), "a cartridge that stops at once shows why", str(page.banner()))
+    difference = canvas_difference(page.canvas(), bytes(PICTURE_BYTES))
+    failures.check(difference is None, "a cartridge that stops at once: its own black picture", difference or "")
+
 
 def check_pacing(failures, page, program, screenshots):
-    """The page on its own clock. Returns the figures to print."""
+    """The page on its own clock, with the demo it starts with. Returns the figures to print."""
+    with open(os.path.join(page.site, "demo.nes"), "rb") as served, open(program.rom(DEMO), "rb") as built:
+        failures.check(served.read() == built.read(), "the site's demo.nes is the native build's %s.nes" % DEMO)
     page.open(test=False)
     page.wait("return window.quenrik.firstPictureMs !== null", "the first picture")
     first_picture = page.js("return window.quenrik.firstPictureMs")
@@ -407,6 +510,8 @@ def check_pacing(failures, page, program, screenshots):
     time.sleep(0.5)
     failures.check(page.js("return window.quenrik.frames") == paused and "Paused" in page.status(),
                    "paused: no frames")
+    speed = page.js("return document.getElementById('speed').textContent")
+    failures.check(speed == "paused", "paused: the readout says so", speed)
     page.click("pause")
     time.sleep(0.5)
     failures.check(page.js("return window.quenrik.frames") > paused, "resumed: frames again")
@@ -421,13 +526,64 @@ def check_pacing(failures, page, program, screenshots):
     failures.check(page.js("return window.quenrik.frames") > before, "after a refused file the game plays on")
     if screenshots:
         page.driver.save_screenshot(os.path.join(screenshots, "web-refused.png"))
+
+    page.choose_file(program.rom("countdown"))
+    page.wait("return window.quenrik.status.startsWith('Stopped')", "the machine stops")
+    time.sleep(1.2)
+    speed = page.js("return document.getElementById('speed').textContent")
+    failures.check(speed == "stopped", "stopped: the readout says so", speed)
     return rate, first_picture
 
 
-def console_errors(failures, driver, during):
-    """Nothing went wrong in the page's scripts: the browser's console has no errors."""
-    errors = [entry["message"] for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
+def check_controls(failures, page, program):
+    """Every control is reached with Tab; a control clicked with the mouse keeps no focus, so that
+    Space and Enter do not work it again."""
+    page.open()
+    page.js("document.activeElement.blur()")
+    reached = []
+    for _ in range(12):
+        ActionChains(page.driver).send_keys(Keys.TAB).perform()
+        reached.append(page.js("const e = document.activeElement; return e.id || 'slot ' + e.dataset.slot"))
+    wanted = ["pause", "reset", "fast", "file", "slot 1", "slot 2", "slot 3", "slot 4", "save", "load"]
+    failures.check(all(name in reached for name in wanted), "every control is reached with Tab", " ".join(reached))
+    for control in ["pause", "fast"]:
+        for key, name in [(Keys.SPACE, "Space"), (Keys.ENTER, "Enter")]:
+            page.click(control)
+            before = page.js("return [window.quenrik.paused, document.getElementById('fast').checked]")
+            ActionChains(page.driver).send_keys(key).perform()
+            after = page.js("return [window.quenrik.paused, document.getElementById('fast').checked]")
+            failures.check(before == after, "%s after a click on %s leaves it alone" % (name, control), "%r, %r" % (before, after))
+    ActionChains(page.driver).key_down("x").key_down(Keys.ARROW_UP).perform()
+    held = page.js("return window.quenrik.buttons")
+    ActionChains(page.driver).key_up("x").key_up(Keys.ARROW_UP).perform()
+    failures.check(held == A | UP, "and the game keys then reach the game", str(held))
+
+
+def console_errors(failures, driver, during, expected=None):
+    """Nothing went wrong in the page's scripts: the browser's console has no errors (but the
+    expected one)."""
+    errors = [entry["message"] for entry in driver.get_log("browser")
+              if entry["level"] == "SEVERE" and not (expected and expected in entry["message"])]
     failures.check(not errors, "no errors in the browser's console " + during, "; ".join(errors))
+
+
+class Serving(http.server.SimpleHTTPRequestHandler):
+    """The site's files as python3 -m http.server serves them, some late or missing if asked."""
+    delays, missing = {}, set()
+
+    def do_GET(self):
+        name = self.path.split("?")[0].rsplit("/", 1)[-1]
+        if name in self.missing:
+            return self.send_error(404)
+        time.sleep(self.delays.get(name, 0))
+        return super().do_GET()
+
+    def end_headers(self):
+        self.send_header("Cache-Control", "no-store")  # a file missing now is not taken from before
+        super().end_headers()
+
+    def log_message(self, *_):
+        pass
 
 
 def bench(page, program, native, rounds=5):
@@ -470,18 +626,15 @@ def main():
     parser.add_argument("--screenshots", help="where to save the page's screenshots (PNG)")
     parser.add_argument("--figures-only", action="store_true",
                         help="make bench-web: only the pacing and the figures, none of the other checks")
+    parser.add_argument("-k", default="", metavar="WORD",
+                        help="only the groups of checks whose name holds WORD (check_pacing, check_states, bench...)")
     arguments = parser.parse_args()
     started = time.time()
     program = Program(arguments.native)
     if arguments.screenshots:
         os.makedirs(arguments.screenshots, exist_ok=True)
 
-    # The files served as python3 -m http.server serves them.
-    class Quiet(http.server.SimpleHTTPRequestHandler):
-        def log_message(self, *_):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=arguments.site))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Serving, directory=arguments.site))
     threading.Thread(target=server.serve_forever, daemon=True).start()
 
     options = webdriver.ChromeOptions()
@@ -491,20 +644,27 @@ def main():
         options.add_argument(option)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    page = Page(driver, "http://127.0.0.1:%d/" % server.server_port)
+    page = Page(driver, "http://127.0.0.1:%d/" % server.server_port, {"delays": Serving.delays, "missing": Serving.missing},
+                arguments.site)
     failures = Failures()
+    rate = first_picture = speeds = None
     try:
-        rate, first_picture = check_pacing(failures, page, program, arguments.screenshots)
-        console_errors(failures, driver, "while paced")
-        groups = () if arguments.figures_only else (check_pictures, check_keys, check_files, check_states, check_stop)
-        for group in groups:
+        groups = [check_pacing] if arguments.figures_only else [
+            check_pacing, check_pictures, check_keys, check_controls, check_start, check_files, check_states, check_stop]
+        for group in [g for g in groups if arguments.k in g.__name__]:
             try:
-                group(failures, page, program)
+                if group is check_pacing:
+                    rate, first_picture = check_pacing(failures, page, program, arguments.screenshots)
+                else:
+                    group(failures, page, program)
             except (AssertionError, WebDriverException, subprocess.CalledProcessError) as error:
                 failures.check(False, group.__name__, str(error).strip())
+            Serving.delays.clear()
+            Serving.missing.clear()
             console_errors(failures, driver, group.__name__)
-        page.open()
-        speeds = bench(page, program, arguments.native)
+        if arguments.k in "bench":
+            page.open()
+            speeds = bench(page, program, arguments.native)
     finally:
         driver.quit()
         server.shutdown()
@@ -515,11 +675,13 @@ def main():
     for name, raw, packed in sizes:
         print("  %-14s %8d bytes, %7d gzipped" % (name, raw, packed))
     print("  the site without the demo: %.1f KB gzipped" % (sum(p for n, _, p in sizes if n != "demo.nes") / 1024))
-    print("  first picture %.0f ms after the page's load began" % first_picture)
-    print("  paced: %.1f frames a second (the console's 60.0988)" % rate)
-    print("  frames a second      in Chromium   drawn too    native   Chromium/native")
-    for cartridge, core, drawn, native in speeds:
-        print("  %-17s %12.0f %11.0f %9.0f %10.2f" % (cartridge, core, drawn, native, core / native))
+    if rate is not None:
+        print("  first picture %.0f ms after the page's load began" % first_picture)
+        print("  paced: %.1f frames a second (the console's 60.0988)" % rate)
+    if speeds is not None:
+        print("  frames a second      in Chromium   drawn too    native   Chromium/native")
+        for cartridge, core, drawn, native in speeds:
+            print("  %-17s %12.0f %11.0f %9.0f %10.2f" % (cartridge, core, drawn, native, core / native))
     print()
     print("test-web: %d checks, %d failed, %.0f s" % (failures.checks, len(failures.failed), time.time() - started))
     return 1 if failures.failed else 0
