@@ -23,8 +23,9 @@ MachineImage scratch;  // a cartridge is loaded here first, so a refused one cha
 Cartridge cartridge;   // as loaded, for states: they hold only what the game changed of it
 CheatTable cheats;
 bool loaded = false;
-bool stopped = false;  // the CPU met an opcode it does not know (quit): frames repeat until a reset or a load
-
+// The CPU met an opcode it does not know (quit, kept in states): frames repeat until a reset or
+// the load of a state saved before the stop.
+bool stopped = false;
 
 // ---- Options -------------------------------------------------------------------------------------
 bool can_dupe = false;
@@ -273,8 +274,8 @@ RETRO_API void retro_unload_game() { loaded = false; }
 
 RETRO_API unsigned retro_get_region() { return RETRO_REGION_NTSC; }
 
-// One frame: passes_per_frame passes of the program's loop. A frame the game left untouched in fast mode,
-// and every frame of a stopped machine, shows the previous picture again.
+// One frame: passes_per_frame passes of the program's loop. A frame the game left untouched in
+// fast mode, and every frame of a stopped machine, shows the previous picture again.
 RETRO_API void retro_run() {
     bool updated = false;
     if (frontend.environment(RETRO_ENVIRONMENT_GET_VARIABLE_UPDATE, &updated) && updated) read_options();

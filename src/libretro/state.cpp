@@ -67,8 +67,9 @@ const char* unsound(const Fields& f, const std::uint8_t* state_image) {
 // where PRG, and CHR that came with the cartridge, are the same. A game that wrote over its own
 // PRG or CHR made a state that cannot be told from another cartridge's, and is refused too.
 bool version1_of(const Cartridge& cartridge, const std::uint8_t* state_image, const Fields& f) {
-    const std::uint32_t compared = cartridge.chr_rom ? ppu_space + 0x2000 - cartridge_start : ppu_space - cartridge_start;
-    return std::memcmp(state_image + cartridge_start, cartridge.bytes, compared) == 0 && f.mapper == cartridge.mapper;
+    const std::uint32_t compared = ppu_space + (cartridge.chr_rom ? 0x2000 : 0) - cartridge_start;
+    return std::memcmp(state_image + cartridge_start, cartridge.bytes, compared) == 0 &&
+           f.mapper == cartridge.mapper;
 }
 
 std::uint64_t fnv1a(std::uint64_t hash, const std::uint8_t* bytes, std::size_t count) {

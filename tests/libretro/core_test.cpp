@@ -435,7 +435,8 @@ TEST_F(Core, HostileStatesAreRefusedAndChangeNothing) {
     std::mt19937 random(1);
     for (int i = 0; i < 16; ++i) {
         cases.push_back({"random " + std::to_string(i), good});
-        for (std::size_t j = image_at; j < state_size; ++j) cases.back().second[j] = static_cast<std::uint8_t>(random());
+        for (std::size_t j = image_at; j < state_size; ++j)
+            cases.back().second[j] = static_cast<std::uint8_t>(random());
     }
     for (const auto& [name, bytes] : cases) {
         ASSERT_TRUE(restore(good));
@@ -502,19 +503,13 @@ TEST_F(Core, AStoppedMachineIsInItsState) {
     const Bytes fresh = save();
     run(1);
     const Bytes stopped = save();
-    auto cycles = [](const Bytes& state) {
-        std::uint64_t count = 0;
-        for (int i = 7; i >= 0; --i) count = count << 8 | state[fields + 22 + i];
-        return count;
-    };
     ASSERT_EQ(fe.messages.size(), 1u);
     const std::size_t lines = fe.log.size();
     for (int i = 0; i < 100; ++i) {  // as run-ahead does it
         ASSERT_TRUE(restore(stopped));
         core.retro_run();
     }
-    EXPECT_EQ(cycles(save()), cycles(stopped));
-    EXPECT_EQ(difference(save(), stopped, "state byte"), "");
+    EXPECT_EQ(difference(save(), stopped, "state byte"), "");  // cycle_count too
     EXPECT_EQ(fe.log.size(), lines);
     EXPECT_EQ(fe.messages.size(), 1u);
     ASSERT_TRUE(load(file_bytes("halt")));  // a running machine takes the stop from a state too
