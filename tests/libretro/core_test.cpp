@@ -52,6 +52,8 @@ struct Frontend {
     Picture picture;  // the last frame shown, kept over dupes
     std::uint64_t samples = 0;
     bool sound = false;
+    std::vector<std::int16_t> heard;  // every sample, left then right
+    std::size_t largest_batch = 0;
 } fe;
 
 void log(retro_log_level level, const char* format, ...) {
@@ -111,6 +113,8 @@ void video(const void* data, unsigned width, unsigned height, std::size_t pitch)
 
 std::size_t audio(const std::int16_t* data, std::size_t frames) {
     fe.samples += frames;
+    fe.largest_batch = std::max(fe.largest_batch, frames);
+    fe.heard.insert(fe.heard.end(), data, data + 2 * frames);
     for (std::size_t i = 0; i < 2 * frames; ++i) fe.sound = fe.sound || data[i] != 0;
     return frames;
 }
@@ -756,6 +760,118 @@ TEST_F(Core, InfoOptionsOverscanAndSilence) {
     EXPECT_EQ(difference(fe.picture, Picture(full.begin() + 8 * 256, full.begin() + 232 * 256), "pixel"), "");
     core.retro_get_system_av_info(&av);
     EXPECT_EQ(av.geometry.base_height, 224u);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Sound --------------------------------------------------------------------------------------------
+// A cartridge that runs `code` from 0x8000 with `irq` as its interrupt handler at 0x8100.
+Bytes cartridge_with_irq(const std::vector<std::uint8_t>& code, const std::vector<std::uint8_t>& irq) {
+    Bytes bytes = cartridge_running(code);
+    std::copy(irq.begin(), irq.end(), &bytes[16 + 0x100]);
+    bytes[16 + 0x7FFE] = 0x00;
+    bytes[16 + 0x7FFF] = 0x81;
+    return bytes;
+}
+
+// Pulse 1 at timer 0x0FD (440.4 Hz), duty 1/2, constant volume 15, then a loop.
+Bytes tone_cartridge() {
+    return cartridge_running({0x78, 0xA9, 0x01, 0x8D, 0x15, 0x40, 0xA9, 0xBF, 0x8D, 0x00, 0x40, 0xA9, 0xFD, 0x8D,
+                              0x02, 0x40, 0xA9, 0x00, 0x8D, 0x03, 0x40, 0x4C, 0x15, 0x80});
+}
+
+// The sound from a state is the same sample for sample, whatever ran before; off, it is silence
+// of the same length, and the game runs as it does with sound.
+TEST_F(Core, SoundComesBackTheSameFromAStateAndOffIsSilence) {
+    ASSERT_TRUE(load(tone_cartridge()));
+    run(10);
+    const Bytes state = save();
+    fe.heard.clear();
+    const Frames reference = run(600, 10);
+    const std::vector<std::int16_t> sound = fe.heard;
+    // 29,780.5 CPU cycles a frame at 1,789,773 Hz: 798.7 samples a frame at 48 kHz, in whole frames.
+    EXPECT_LE(std::abs(static_cast<double>(sound.size() / 2) - 600 * 29780.5 * 48000 / 1789773), 1.0);
+    EXPECT_LE(fe.largest_batch, 1024u);
+    // 440.4 Hz: the rises from below -2000 to above 2000 over the last 9 seconds, within 0.5%
+    // (the margin passes over the ringing of the band-limited edges).
+    std::size_t rising = 0;
+    bool low = false;
+    for (std::size_t i = sound.size() - 2 * 9 * 48000; i < sound.size(); i += 2) {
+        if (sound[i] < -2000) low = true;
+        if (sound[i] > 2000 && low) {
+            ++rising;
+            low = false;
+        }
+    }
+    EXPECT_NEAR(rising / 9.0, 1789773.0 / (16 * 254), 1789773.0 / (16 * 254) * 0.005);
+
+    run(25, 610);
+    ASSERT_TRUE(restore(state));
+    fe.heard.clear();
+    EXPECT_EQ(difference(run(600, 10), reference), "");
+    EXPECT_EQ(fe.heard == sound, true) << "the same machine later";
+    core.retro_unload_game();
+    ASSERT_TRUE(load(tone_cartridge()));
+    ASSERT_TRUE(restore(state));
+    fe.heard.clear();
+    run(600, 10);
+    EXPECT_EQ(fe.heard == sound, true) << "a freshly loaded machine";
+
+    fe.options["quenrik_sound"] = "disabled";
+    fe.options_updated = true;
+    ASSERT_TRUE(restore(state));
+    fe.heard.clear();
+    const Frames silent = run(600, 10);
+    EXPECT_EQ(fe.heard, std::vector<std::int16_t>(sound.size(), 0));
+    EXPECT_TRUE(silent.pictures == reference.pictures);
+    EXPECT_EQ(difference(program_part(silent.state), program_part(reference.state), "state byte"), "");
+}
+
+// The frame counter's and the DMC's interrupts: taken while I is clear, as often as the console
+// gives them; held back by I and by the frame counter's inhibit; and 0x4015 as the console reads
+// it. Each cartridge counts its interrupts at 0x10 and ORs what it reads at 0x4015 into 0x11.
+TEST_F(Core, TheSoundUnitsInterrupts) {
+    // INC 10, BIT 4015, RTI; INC 10, PHA, LDA #10, STA 4015, PLA, RTI: A kept for the main loop.
+    const std::vector<std::uint8_t> count_and_read = {0xE6, 0x10, 0x2C, 0x15, 0x40, 0x40};
+    const std::vector<std::uint8_t> count_and_restart = {0xE6, 0x10, 0x48, 0xA9, 0x10, 0x8D, 0x15, 0x40, 0x68, 0x40};
+    auto main_loop = [](std::vector<std::uint8_t> setup) {  // then: LDA 4015, ORA 11, STA 11, JMP loop
+        const auto loop = static_cast<std::uint8_t>(setup.size());
+        setup.insert(setup.end(), {0xAD, 0x15, 0x40, 0x05, 0x11, 0x85, 0x11, 0x4C, loop, 0x80});
+        return setup;
+    };
+    const std::vector<std::uint8_t> cli = {0x78, 0x58};  // SEI, CLI
+    const std::vector<std::uint8_t> dmc = {0xA9, 0x8F, 0x8D, 0x10, 0x40, 0xA9, 0x01, 0x8D, 0x13, 0x40,
+                                           0xA9, 0x10, 0x8D, 0x15, 0x40};  // IRQ, rate 54; 17 bytes; start
+    auto then = [](std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char* name;
+        Bytes cartridge;
+        unsigned fewest, most, read;  // interrupts in 60 frames; 0x4015's bits seen
+    };
+    // 60 frames are 1,786,830 cycles; the frame counter raises its flag at 29,828 and every 29,830
+    // after: 59 times. A DMC sample of 17 bytes at 54 cycles a bit ends every 17 x 8 x 54 cycles
+    // at most (less the byte fetched at its start): between 242 and 258 times.
+    const std::vector<Case> cases = {
+        {"frame counter", cartridge_with_irq(main_loop(cli), count_and_read), 59, 59, 0x00},
+        {"I set", cartridge_with_irq(main_loop({0x78}), count_and_read), 0, 0, 0x40},
+        {"inhibited", cartridge_with_irq(main_loop(then(cli, {0xA9, 0x40, 0x8D, 0x17, 0x40})), count_and_read), 0, 0,
+         0x00},
+        {"DMC", cartridge_with_irq(main_loop(then(then(cli, {0xA9, 0x40, 0x8D, 0x17, 0x40}), dmc)), count_and_restart),
+         242, 258, 0x10},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(load(c.cartridge)) << c.name;
+        run(60);
+        const auto* ram = static_cast<const std::uint8_t*>(core.retro_get_memory_data(RETRO_MEMORY_SYSTEM_RAM));
+        EXPECT_GE(ram[0x10], c.fewest) << c.name;
+        EXPECT_LE(ram[0x10], c.most) << c.name;
+        EXPECT_EQ(ram[0x11], c.read) << c.name;
+    }
 }
 
 }  // namespace
