@@ -220,21 +220,23 @@ void frame_step(ApuState& apu, const FrameStep& step) {
 }
 
 // ---- Output -------------------------------------------------------------------------------
-std::int32_t mixed_level(const ApuState& apu) {
+// The mix with the noise channel's output given.
+std::int32_t mix(const ApuState& apu, std::uint32_t noise) {
     std::uint32_t pulses = 0;
     for (const ApuPulse& pulse : apu.pulse)
         if (pulse.length && !pulse_muted(pulse) && duty_table[pulse.control >> 6][pulse.step])
             pulses += envelope_volume(pulse.envelope, pulse.control);
-    const ApuTriangle& triangle = apu.triangle;
-    const std::uint32_t t = triangle_table[triangle.step];
-    const std::uint32_t n =
-        (apu.noise.length && !(apu.noise.shift & 1)) ? envelope_volume(apu.noise.envelope, apu.noise.control) : 0;
-    return pulse_mix[pulses] + tnd_mix[3 * t + 2 * n + apu.dmc.level];
+    const std::uint32_t t = triangle_table[apu.triangle.step];
+    return pulse_mix[pulses] + tnd_mix[3 * t + 2 * noise + apu.dmc.level];
 }
 
-// Places the change to the present level at the present time, as a band-limited step.
-void place_level(ApuState& apu) {
-    const std::int32_t level = mixed_level(apu);
+std::int32_t mixed_level(const ApuState& apu) {
+    const ApuNoise& noise = apu.noise;
+    return mix(apu, (noise.length && !(noise.shift & 1)) ? envelope_volume(noise.envelope, noise.control) : 0);
+}
+
+// Places the change to `level` at the present time, as a band-limited step.
+void place_step(ApuState& apu, std::int32_t level) {
     const std::int32_t delta = level - apu.level;
     if (delta == 0) return;
     apu.level = level;
@@ -246,6 +248,8 @@ void place_level(ApuState& apu) {
     for (std::uint32_t k = 0; k < apu_step_taps; ++k) at[k] += delta * taps[k];
     if (index + apu_step_taps > apu.steps_end) apu.steps_end = static_cast<std::uint32_t>(index + apu_step_taps);
 }
+
+void place_level(ApuState& apu) { place_step(apu, mixed_level(apu)); }
 
 std::int32_t fixed_coefficient(double value) { return static_cast<std::int32_t>(value * 65536 + 0.5); }
 
@@ -276,6 +280,34 @@ void apu_power(ApuState& apu, std::uint32_t rate) {
     apu.steps_end = apu_step_taps;
 }
 
+namespace {
+
+// Noise at its shortest periods steps thousands of times a frame. Its steps before the next
+// event of anything else (up to `span` cycles on) are taken here in a tight loop, between the
+// two levels it switches the mix between.
+void noise_burst(ApuState& apu, std::uint32_t span, const bool (&runs)[5]) {
+    ApuNoise& noise = apu.noise;
+    if (noise.timer >= span) return;
+    const std::int32_t loud = mix(apu, envelope_volume(noise.envelope, noise.control)), quiet = mix(apu, 0);
+    const std::uint32_t period = apu_noise_periods[noise.mode_period & 0x0F];
+    const std::uint32_t tap = (noise.mode_period & 0x80) ? 6 : 1;
+    std::uint32_t elapsed = 0;
+    while (elapsed + noise.timer < span) {
+        elapsed += noise.timer;
+        apu.now += noise.timer;
+        noise.timer = period;
+        noise.shift = static_cast<std::uint16_t>((noise.shift >> 1) | (((noise.shift ^ (noise.shift >> tap)) & 1) << 14));
+        place_step(apu, (noise.shift & 1) ? quiet : loud);
+    }
+    apu.frame.cycle += elapsed;
+    if (apu.frame.reset_delay) apu.frame.reset_delay = static_cast<std::uint8_t>(apu.frame.reset_delay - elapsed);
+    std::uint32_t* others[4] = {&apu.pulse[0].timer, &apu.pulse[1].timer, &apu.triangle.timer, &apu.dmc.timer};
+    for (int i = 0; i < 4; ++i)
+        if (runs[i < 3 ? i : 4]) *others[i] -= elapsed;
+}
+
+}  // namespace
+
 void apu_run(ApuState& apu, const std::uint8_t* image, std::uint32_t cycle) {
     while (apu.now < cycle) {
         ApuPulse* pulses = apu.pulse;
@@ -291,6 +323,14 @@ void apu_run(ApuState& apu, const std::uint8_t* image, std::uint32_t cycle) {
         const std::uint32_t frame_in = frame ? frame->cycle - apu.frame.cycle : ~0u;
         if (frame_in < step) step = frame_in;
         if (apu.frame.reset_delay && apu.frame.reset_delay < step) step = apu.frame.reset_delay;
+        if (runs[3]) {
+            std::uint32_t others = step;
+            for (int i = 0; i < 5; ++i)
+                if (runs[i] && i != 3 && *timers[i] < others) others = *timers[i];
+            const std::uint32_t before = apu.now;
+            noise_burst(apu, others, runs);
+            if (apu.now != before) continue;  // everything else as it stands now
+        }
         for (int i = 0; i < 5; ++i)
             if (runs[i] && *timers[i] < step) step = *timers[i];
 

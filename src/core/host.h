@@ -47,6 +47,11 @@ void joypad_buttons(std::uint8_t* buttons);
 void sound_write(std::uint8_t* image, std::uint32_t address, std::uint8_t value);
 std::uint8_t sound_status(std::uint8_t* image, std::uint8_t kept);
 
+// ---- The IRQ input ---------------------------------------------------------------------------
+// The CPU's IRQ input, a level: raised by the core's sound unit (or a cartridge board) while it
+// asks for an interrupt. The instructions that clear I ask it; the program's is never raised.
+bool irq_input_raised();
+
 // ---- Text and clock ----------------------------------------------------------------------
 // Text the emulation has for its user (the loader's report, an unknown opcode), exactly as the
 // program prints it on standard output.

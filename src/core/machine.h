@@ -38,9 +38,6 @@ constexpr std::uint32_t scroll_x = 0x0A08;
 constexpr std::uint32_t scroll_y = 0x0A09;
 constexpr std::uint32_t vram_read_buffer = 0x0A0A;
 constexpr std::uint32_t sprite0_hit_cycle = 0x0A0B;
-// The CPU's IRQ input as a level, 0 or 1: a host's sound unit or cartridge board raises it; the
-// program never does.
-constexpr std::uint32_t irq_line = 0x0A0C;
 }  // namespace priv
 
 // PPU register bytes kept at their CPU addresses.

@@ -225,7 +225,7 @@ void pla(Cpu& c) {
 
 // The IRQ input is a level: an instruction that clears I takes one that is raised, after itself.
 inline void irq_unmasked(Cpu& c) {
-    if (c.image[priv::irq_line] != 0 && flag_get(flag::I, c.r.p) == 0 && c.interrupt_cause == 0) [[unlikely]]
+    if (flag_get(flag::I, c.r.p) == 0 && c.interrupt_cause == 0 && irq_input_raised()) [[unlikely]]
         c.interrupt_cause = 1;
 }
 
@@ -577,8 +577,8 @@ namespace {
 #undef QUENRIK_CASE
 
 // At most one entry per call, reset first; a request that loses waits for a later step.
-// The I flag is set on every entry; it holds back only the IRQ input, which is dropped then and
-// taken up again by the instruction that clears I, if the input is still raised.
+// The I flag is set on every entry but never holds an interrupt back: the IRQ input is only
+// turned into a request while I is clear.
 void cpu_enter_interrupt(SharedWord& reset_request, std::uint32_t& nmi_request,
                          std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,
                          std::uint8_t& p, std::uint8_t* image) {
@@ -592,8 +592,6 @@ void cpu_enter_interrupt(SharedWord& reset_request, std::uint32_t& nmi_request,
         pc = read_vector(image, nmi_vector);
         flag_set(flag::I, 1, p);
         nmi_request = 0;
-    } else if (interrupt_cause == 1 && flag_get(flag::I, p) == 1) {
-        interrupt_cause = 0;
     } else if (interrupt_cause == 1 || interrupt_cause == 2) {
         push_pc(pc, sp, image);
         if (interrupt_cause == 2) flag_set(flag::B, 1, p);  // in p itself, and so in the pushed copy

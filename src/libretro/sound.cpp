@@ -17,6 +17,7 @@ struct CoreSound {
     std::uint32_t stop_pass = 0;    // where the present run ends
     bool stopped_early = false;     // the present run was ended for an interrupt a write moved
     std::uint64_t silence_carry = 0;  // the samples' pace while no machine runs
+    bool irq = false;                 // the IRQ input as the unit last asked
     std::int16_t mono[apu_max_frame_samples];
     std::int16_t stereo[2 * 1024];
 };
@@ -55,7 +56,7 @@ std::uint32_t next_irq_pass(std::uint32_t pass) {
     return at > pass ? at : pass + 1;
 }
 
-void refresh_line(std::uint8_t* image) { image[priv::irq_line] = apu_irq(sound.apu) ? 1 : 0; }
+void refresh_line() { sound.irq = apu_irq(sound.apu); }
 
 }  // namespace
 
@@ -64,7 +65,7 @@ void sound_write(std::uint8_t* image, std::uint32_t address, std::uint8_t value)
     if (sound.run == nullptr) return;
     const std::uint32_t pass = present_pass();
     apu_write(sound.apu, image, cycle_of(pass), static_cast<std::uint16_t>(address), value);
-    refresh_line(image);
+    refresh_line();
     // A write that brings an interrupt forward (a DMC sample started, its rate or its IRQ
     // changed) ends the run after this instruction, so that the interrupt is not taken late.
     if (next_irq_pass(pass) < sound.stop_pass) {
@@ -77,7 +78,7 @@ void sound_write(std::uint8_t* image, std::uint32_t address, std::uint8_t value)
 std::uint8_t sound_status(std::uint8_t* image, std::uint8_t kept) {
     if (sound.run == nullptr) return kept;
     const std::uint8_t status = apu_read_status(sound.apu, image, cycle_of(present_pass()));
-    refresh_line(image);
+    refresh_line();
     return status;
 }
 
@@ -89,7 +90,9 @@ void sound_power(RunState& state, std::uint32_t rate) {
 
 ApuState& sound_unit() { return sound.apu; }
 
-void sound_irq_refresh(std::uint8_t* image) { refresh_line(image); }
+void sound_irq_refresh() { refresh_line(); }
+
+bool irq_input_raised() { return sound.irq; }
 
 bool sound_run_frame(RunState& state, std::uint8_t* image) {
     sound.run = &state;
@@ -110,8 +113,8 @@ bool sound_run_frame(RunState& state, std::uint8_t* image) {
         // The interrupt as it stands here: taken now when I is clear, else by the instruction
         // that clears I.
         apu_run(sound.apu, image, cycle_of(pass));
-        refresh_line(image);
-        if (image[priv::irq_line] != 0 && flag_get(flag::I, state.registers.p) == 0 && state.interrupt_cause == 0) {
+        refresh_line();
+        if (sound.irq && flag_get(flag::I, state.registers.p) == 0 && state.interrupt_cause == 0) {
             state.interrupt_cause = 1;
             CpuRegisters& r = state.registers;
             cpu_service_interrupts(state.reset_request, state.nmi_request, state.interrupt_cause, r.pc, r.sp, r.p,

@@ -16,8 +16,8 @@ void sound_power(RunState& state, std::uint32_t rate);
 // The unit itself, for states.
 ApuState& sound_unit();
 
-// The IRQ input as the unit asks for it now, into the image (after a state is loaded).
-void sound_irq_refresh(std::uint8_t* image);
+// The IRQ input as the unit asks for it now (after a power-on or a state loaded).
+void sound_irq_refresh();
 
 // One frame of the machine, passes_per_frame passes, stopped where the unit's interrupt may
 // rise. Answers false when the CPU stopped the machine.

@@ -63,7 +63,6 @@ const char* unsound(const Fields& f, const std::uint8_t* state_image) {
     if (f.mirroring > 1 || state_image[priv::mirroring] != f.mirroring) return "the mirroring is out of range";
     if (f.mapper > 0xFF) return "the mapper number is out of range";
     if (f.quit > 1) return "the stop is out of range";
-    if (state_image[priv::irq_line] > 1) return "the IRQ input is out of range";
     return nullptr;
 }
 

@@ -43,6 +43,7 @@ void joypad_buttons(std::uint8_t* buttons) {
 // ---- The sound registers: plain bytes --------------------------------------------------------
 void sound_write(std::uint8_t*, std::uint32_t, std::uint8_t) {}
 std::uint8_t sound_status(std::uint8_t*, std::uint8_t kept) { return kept; }
+bool irq_input_raised() { return false; }
 
 // ---- Text and clock --------------------------------------------------------------------------
 void host_print(const char* text) { std::fputs(text, stdout); }

@@ -230,13 +230,12 @@ struct Program {
 };
 
 // ---- Helpers of the tests -------------------------------------------------------------------------
-// A state of the core as the program's machine would give it: without the sound unit and the IRQ
-// input, which the program has not, and so of version 2.
+// A state of the core as the program's machine would give it: without the sound unit, which the
+// program has not, and so of version 2.
 Bytes program_part(Bytes state) {
     if (state.size() != state_size) return state;
     state.resize(sound_at);
     state[4] = 2;
-    state[image_at + priv::irq_line] = 0;
     return state;
 }
 
@@ -449,7 +448,6 @@ TEST_F(Core, HostileStatesAreRefusedAndChangeNothing) {
         {"mirroring 2", with(fields + 42, 2, 4)}, {"mirroring not the image's", with(fields + 42, mirroring ^ 1, 4)},
         {"the image's mirroring not the field's", with(image_at + priv::mirroring, mirroring ^ 1, 1)},
         {"mapper 256", with(fields + 46, 256, 4)}, {"stopped 2", with(fields + 50, 2, 4)},
-        {"IRQ input 2", with(image_at + priv::irq_line, 2, 1)},
         // The sound unit's fields (see apu_save): pulse 1's step, the triangle's, the noise's shift
         // register, the DMC's address and bits, the frame counter, the level, a filter.
         {"pulse step 8", with(sound_at + 8, 8, 1)}, {"triangle step 32", with(sound_at + 34, 32, 1)},
