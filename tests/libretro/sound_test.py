@@ -160,11 +160,11 @@ def check(name, frames, rate):
 
 
 def bands(frames, rate):
-    """Per frame: the power in semitone bands from A2 to about 13 kHz, unit length (zero for a
+    """Per frame: the power in the 84 semitone bands from A2 to A9 (14 kHz), unit length (zero for a
     silent frame). Taken over the frame and its neighbours: the main lobe of one frame's window
     is 240 Hz wide, many semitones at 220 Hz; three frames' is 80 Hz."""
     power, hz = spectra(frames, rate, reach=1)
-    edges = 110 * 2 ** ((numpy.arange(60 + 2) - 0.5) / 12)
+    edges = 110 * 2 ** ((numpy.arange(84 + 1) - 0.5) / 12)
     index = numpy.searchsorted(edges, hz)
     vectors = numpy.array([numpy.bincount(index, p, len(edges) + 1)[1:len(edges)] for p in power])
     vectors[~levels(*spectra(frames, rate))[1]] = 0
