@@ -4,11 +4,18 @@
 // runs it on quenrik's core and on any other NES core installed, and under callgrind.
 //
 // usage: libretro_bench <core.so> <game.nes> <frames> [warmup] [--option key=value]... [--log]
+//                       [--audio FILE]
 //
 // Prints one line:
 //   libretro_bench: <library> <version>, <cartridge>, <frames> frames, <s> s, <fps> fps, frame <fnv>
 // The frame checksum (FNV-1a over the visible pixels of the last frame) is the same in two runs
 // of the same core, cartridge, options and frame counts.
+//
+// --audio FILE keeps every sample the core hands over, warm-up frames included, in FILE as raw
+// stereo 16-bit little-endian, and then prints on stderr:
+//   libretro_bench: audio <rate> Hz, <fps> fps, <n> stereo frames
+// with the sample rate and frame rate the core reported (the time measured then includes the
+// writing).
 #include <dlfcn.h>
 #include <libretro.h>
 
@@ -38,6 +45,7 @@ struct Core {
     void (*init)() = nullptr;
     void (*deinit)() = nullptr;
     void (*get_system_info)(retro_system_info*) = nullptr;
+    void (*get_system_av_info)(retro_system_av_info*) = nullptr;
     bool (*load_game)(const retro_game_info*) = nullptr;
     void (*unload_game)() = nullptr;
     void (*run)() = nullptr;
@@ -65,6 +73,7 @@ bool open_core(const char* path, Core& core) {
            bind(l, "retro_set_input_state", core.set_input_state) &&
            bind(l, "retro_api_version", core.api_version) && bind(l, "retro_init", core.init) &&
            bind(l, "retro_deinit", core.deinit) && bind(l, "retro_get_system_info", core.get_system_info) &&
+           bind(l, "retro_get_system_av_info", core.get_system_av_info) &&
            bind(l, "retro_load_game", core.load_game) && bind(l, "retro_unload_game", core.unload_game) &&
            bind(l, "retro_run", core.run);
 }
@@ -79,6 +88,8 @@ struct Frontend {
     std::vector<Option> options;  // --option key=value
     std::string scratch_folder;                                 // system and save directory
     bool log = false;                                           // the core's log on stderr
+    std::FILE* audio = nullptr;                                 // --audio: where samples go
+    std::uint64_t audio_frames = 0;                             // stereo frames written there
     retro_pixel_format pixel_format = RETRO_PIXEL_FORMAT_0RGB1555;
     std::uint64_t frames = 0;  // video_refresh calls, duplicates included
     const void* last_frame = nullptr;
@@ -145,6 +156,30 @@ void RETRO_CALLCONV video_refresh(const void* data, unsigned width, unsigned hei
 
 void RETRO_CALLCONV audio_sample(std::int16_t, std::int16_t) {}
 std::size_t RETRO_CALLCONV audio_sample_batch(const std::int16_t*, std::size_t frames) { return frames; }
+
+// --audio: the samples as they come, little-endian whatever the host.
+void write_samples(const std::int16_t* data, std::size_t frames) {
+    std::uint8_t bytes[4096];
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < frames * 2; ++i) {
+        const auto sample = static_cast<std::uint16_t>(data[i]);
+        bytes[used++] = static_cast<std::uint8_t>(sample);
+        bytes[used++] = static_cast<std::uint8_t>(sample >> 8);
+        if (used == sizeof bytes || i + 1 == frames * 2) {
+            std::fwrite(bytes, 1, used, frontend.audio);
+            used = 0;
+        }
+    }
+    frontend.audio_frames += frames;
+}
+void RETRO_CALLCONV record_sample(std::int16_t left, std::int16_t right) {
+    const std::int16_t frame[2] = {left, right};
+    write_samples(frame, 1);
+}
+std::size_t RETRO_CALLCONV record_sample_batch(const std::int16_t* data, std::size_t frames) {
+    write_samples(data, frames);
+    return frames;
+}
 void RETRO_CALLCONV input_poll() {}
 std::int16_t RETRO_CALLCONV input_state(unsigned, unsigned, unsigned, unsigned) { return 0; }
 
@@ -166,7 +201,8 @@ std::uint32_t frame_checksum() {
 }
 
 int usage() {
-    std::fputs("usage: libretro_bench <core.so> <game.nes> <frames> [warmup] [--option key=value]... [--log]\n",
+    std::fputs("usage: libretro_bench <core.so> <game.nes> <frames> [warmup] [--option key=value]... [--log]\n"
+               "                      [--audio FILE]\n",
                stderr);
     return 2;
 }
@@ -175,6 +211,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     std::vector<const char*> positional;
+    const char* audio_path = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--log") {
@@ -184,6 +221,8 @@ int main(int argc, char** argv) {
             const auto equals = pair.find('=');
             if (equals == std::string::npos || equals == 0) return usage();
             frontend.options.push_back({pair.substr(0, equals), pair.substr(equals + 1), false});
+        } else if (argument == "--audio" && i + 1 < argc) {
+            audio_path = argv[++i];
         } else if (argument.starts_with("--")) {
             return usage();
         } else {
@@ -209,6 +248,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     frontend.scratch_folder = scratch;
+    if (audio_path != nullptr && (frontend.audio = std::fopen(audio_path, "wb")) == nullptr) {
+        std::perror(audio_path);
+        return 1;
+    }
 
     Core core;
     if (!open_core(core_path, core)) return 1;
@@ -221,8 +264,8 @@ int main(int argc, char** argv) {
     core.set_environment(environment);
     core.init();
     core.set_video_refresh(video_refresh);
-    core.set_audio_sample(audio_sample);
-    core.set_audio_sample_batch(audio_sample_batch);
+    core.set_audio_sample(frontend.audio != nullptr ? record_sample : audio_sample);
+    core.set_audio_sample_batch(frontend.audio != nullptr ? record_sample_batch : audio_sample_batch);
     core.set_input_poll(input_poll);
     core.set_input_state(input_state);
 
@@ -261,6 +304,12 @@ int main(int argc, char** argv) {
                          static_cast<unsigned long long>(shown), frames);
             status = 1;
         }
+        if (frontend.audio != nullptr) {
+            retro_system_av_info av{};
+            core.get_system_av_info(&av);
+            std::fprintf(stderr, "libretro_bench: audio %.0f Hz, %.6f fps, %llu stereo frames\n", av.timing.sample_rate,
+                         av.timing.fps, static_cast<unsigned long long>(frontend.audio_frames));
+        }
         for (const Option& option : frontend.options)
             if (!option.asked) {
                 std::fprintf(stderr, "libretro_bench: the core never asked for %s\n", option.key.c_str());
@@ -270,6 +319,10 @@ int main(int argc, char** argv) {
     }
     core.deinit();
     dlclose(core.library);
+    if (frontend.audio != nullptr && std::fclose(frontend.audio) != 0) {
+        std::perror(audio_path);
+        status = 1;
+    }
     std::remove(scratch);  // empty unless the core saved something, which is then left for a look
     return status;
 }
