@@ -739,7 +739,6 @@
       },
       // Sample frames waiting in the module (taken now, and thrown away), and those it dropped.
       soundHeld: () => [core.takeSound(), core.soundDropped()],
-      resetSoundStats: () => sound.node && sound.node.port.postMessage({ resetStats: true }),
       // The frame buffer (RGB565, little-endian) and the canvas (RGBA), in base64.
       picture() {
         const words = pictureWords();

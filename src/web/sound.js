@@ -9,9 +9,14 @@
 const FADE_SECONDS = 0.005;
 const MOST_CORRECTED = 1 / 200;  // samples dropped or repeated, at most, per sample played
 // How hard the fill is pulled to its target: the share of samples corrected per second of
-// difference, reached slowly enough (over seconds) that the pull never overshoots.
-const PULL = 0.2;
-const AVERAGE_SECONDS = 1;       // the fill is judged by its average over about this long
+// difference beyond LEFT_ALONE (the most at 15 ms off), gentle enough beside the averaging that
+// the pull settles in a few seconds without swinging past the target. Within LEFT_ALONE the
+// page's uneven frames are left alone: on a 60 Hz display the page runs two frames at one
+// refresh every 10 s or so (the console's 60.0988 frames a second), and the average fill drifts
+// down by a frame in between and jumps back; only a lasting drift is corrected.
+const PULL = 1;
+const LEFT_ALONE = 0.010;
+const AVERAGE_SECONDS = 0.5;     // the fill is judged by its average over about this long
 const REPORT_SECONDS = 0.25;
 
 class QuenrikSound extends AudioWorkletProcessor {
@@ -34,19 +39,15 @@ class QuenrikSound extends AudioWorkletProcessor {
     this.envelope = 0;
     this.fadeStep = 1 / (FADE_SECONDS * sampleRate);
     this.average = 0;
+    this.lastPush = 0;  // sample frames in the last message: the fill swings by that much
     this.owed = 0;      // samples to drop (positive) or repeat (negative), not yet done
     this.lastLeft = 0;
     this.lastRight = 0;
     this.sinceReport = 0;
-    this.resetStats();
+    this.stats = { played: 0, dropped: 0, repeated: 0, starved: 0, skipped: 0, overflowed: 0 };
+    this.lowest = null;
+    this.highest = null;
     this.port.onmessage = (event) => this.receive(event.data);
-  }
-
-  // What the page reads (its tests, the figures): counts since the last reset, in samples played,
-  // and the lowest and highest fill (seconds) while playing.
-  resetStats() {
-    this.stats = { played: 0, dropped: 0, repeated: 0, starved: 0, skipped: 0, overflowed: 0,
-                   lowest: null, highest: null };
   }
 
   setRate(rate) {
@@ -58,12 +59,12 @@ class QuenrikSound extends AudioWorkletProcessor {
     if (message.samples) this.push(message.samples);
     if (message.flush) this.leave("empty");
     if (message.rate) this.setRate(message.rate);
-    if (message.resetStats) this.resetStats();
   }
 
   push(samples) {
     const capacity = this.left.length;
     const frames = samples.length >> 1;
+    this.lastPush = frames;
     for (let i = 0; i < frames; ++i) {
       if (this.count === capacity) {  // only if the audio thread stood still for long
         this.first = (this.first + 1) % capacity;
@@ -125,14 +126,21 @@ class QuenrikSound extends AudioWorkletProcessor {
     const length = outLeft.length;
     const fill = this.fill();
     this.average += (fill - this.average) * Math.min(1, length / (sampleRate * AVERAGE_SECONDS));
-    if (this.state === "waiting" && fill >= this.target) {
+    // The fill rises by a frame's samples at each message and falls between them: the playing
+    // starts with the target in the middle of that swing. What is queued beyond is dropped
+    // unheard, from the oldest, before the fade in.
+    const top = this.target + this.lastPush / this.rate / 2;
+    if (this.state === "waiting" && fill >= top) {
+      const drop = Math.floor(fill * this.rate - top * this.rate);
+      this.first = (this.first + drop) % this.left.length;
+      this.count -= drop;
       this.state = "playing";
-      this.average = fill;
+      this.average = this.target;
       this.owed = 0;
     }
     if (this.state === "playing") {
-      this.stats.lowest = this.stats.lowest === null ? fill : Math.min(this.stats.lowest, fill);
-      this.stats.highest = this.stats.highest === null ? fill : Math.max(this.stats.highest, fill);
+      this.lowest = this.lowest === null ? fill : Math.min(this.lowest, fill);
+      this.highest = this.highest === null ? fill : Math.max(this.highest, fill);
       // Running dry before this block and a fade are played: fade out now, with the samples left.
       const needed = (length + 1 / this.fadeStep) * this.step * (1 + MOST_CORRECTED) + 2;
       if (this.count - this.position < needed) {
@@ -140,8 +148,9 @@ class QuenrikSound extends AudioWorkletProcessor {
         ++this.stats.starved;
       }
     }
-    const correction = this.state === "playing"
-      ? Math.max(-MOST_CORRECTED, Math.min(MOST_CORRECTED, PULL * (this.average - this.target))) : 0;
+    const off = this.average - this.target;
+    const correction = this.state !== "playing" || Math.abs(off) <= LEFT_ALONE ? 0
+      : Math.sign(off) * Math.min(MOST_CORRECTED, PULL * (Math.abs(off) - LEFT_ALONE));
 
     const capacity = this.left.length;
     for (let i = 0; i < length; ++i) {
@@ -189,11 +198,16 @@ class QuenrikSound extends AudioWorkletProcessor {
       }
     }
 
+    // The page's figures and tests: the counts since the start, in samples played, and the
+    // queue's fill (seconds) now, on average, and its lowest and highest while playing since the
+    // last report.
     this.sinceReport += length;
     if (this.sinceReport >= REPORT_SECONDS * sampleRate) {
       this.sinceReport = 0;
       this.port.postMessage(Object.assign({ state: this.state, fill: this.fill(), average: this.average,
-                                            rate: this.rate, outputRate: sampleRate }, this.stats));
+                                            lowest: this.lowest, highest: this.highest }, this.stats));
+      this.lowest = null;
+      this.highest = null;
     }
     return true;
   }
