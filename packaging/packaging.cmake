@@ -181,7 +181,10 @@ The core draws 256x240 pixels in RGB565 at an aspect of 4:3, one emulated
 frame for each frame the frontend shows. The first controller is the
 console's first joypad.
 
+The console's sound is emulated: two pulse channels, the triangle, noise and
+samples, mixed and filtered as the console does, at 48 kHz.
+
 Cartridges may have at most two 16 KB program banks and two 8 KB tile banks
-(no bank switching); there is no sound (the core sends silence). A demo
-cartridge made for the console's pace is included.")
+(no bank switching). A demo cartridge made for the console's pace is
+included.")
 include(CPack)

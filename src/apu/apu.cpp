@@ -1,6 +1,7 @@
 #include "apu/apu.h"
 
 #include <array>
+#include <type_traits>
 #include <cstddef>
 #include <iterator>
 #include <cstring>
@@ -243,6 +244,7 @@ void place_level(ApuState& apu) {
     const auto& taps = step_kernel[(position % apu_cpu_hz) * step_phases / apu_cpu_hz];
     std::int32_t* at = apu.steps + index;
     for (std::uint32_t k = 0; k < apu_step_taps; ++k) at[k] += delta * taps[k];
+    if (index + apu_step_taps > apu.steps_end) apu.steps_end = static_cast<std::uint32_t>(index + apu_step_taps);
 }
 
 std::int32_t fixed_coefficient(double value) { return static_cast<std::int32_t>(value * 65536 + 0.5); }
@@ -255,6 +257,7 @@ void apu_power(ApuState& apu, std::uint32_t rate) {
     apu.noise.shift = 1;
     apu.dmc.bits = 8;
     apu.dmc.silence = 1;
+    apu.dmc.address = 0xC000;  // where a sample starts; nothing is fetched before one does
     for (ApuPulse& pulse : apu.pulse) pulse.timer = pulse_period(pulse);
     apu.triangle.timer = 1;
     apu.noise.timer = apu_noise_periods[0];
@@ -270,6 +273,7 @@ void apu_power(ApuState& apu, std::uint32_t rate) {
     apu.high440_coef = fixed_coefficient(rc(440) / (rc(440) + dt));
     apu.low14k_coef = fixed_coefficient(dt / (rc(14000) + dt));
     apu.high90_in = apu.level * 3 / 2 * 256;  // power-on starts from silence, without a click
+    apu.steps_end = apu_step_taps;
 }
 
 void apu_run(ApuState& apu, const std::uint8_t* image, std::uint32_t cycle) {
@@ -420,7 +424,13 @@ std::uint32_t apu_end_frame(ApuState& apu, const std::uint8_t* image, std::uint3
     std::uint32_t count = static_cast<std::uint32_t>(end / apu_cpu_hz);
     if (count > apu_max_frame_samples) count = apu_max_frame_samples;
     apu.carry = static_cast<std::uint32_t>(end % apu_cpu_hz);
-    for (std::uint32_t i = 0; i < count; ++i) {
+    if (out == nullptr) {
+        // Nothing is heard: the output settles on the present level at once.
+        apu.integrator = apu.level * step_unit;
+    }
+    for (std::uint32_t i = 0; out != nullptr && i < count; ++i) {
+        const std::int32_t before[5] = {apu.high90_in, apu.high90_out, apu.high440_in, apu.high440_out,
+                                        apu.low14k_out};
         apu.integrator += apu.steps[i];
         // The filters work on 1/256 of a sample's unit, so that their rounding leaves no DC.
         const std::int32_t in = apu.integrator / step_unit * 3 / 2 * 256;  // the loudest mix near 24,600
@@ -434,10 +444,113 @@ std::uint32_t apu_end_frame(ApuState& apu, const std::uint8_t* image, std::uint3
         apu.low14k_out += static_cast<std::int32_t>(std::int64_t{apu.low14k_coef} * (x - apu.low14k_out) >> 16);
         x = (apu.low14k_out + 128) >> 8;
         out[i] = static_cast<std::int16_t>(x > 32767 ? 32767 : x < -32768 ? -32768 : x);
+        // Past the frame's last step, filters that came to rest give this sample to the end.
+        const std::int32_t after[5] = {apu.high90_in, apu.high90_out, apu.high440_in, apu.high440_out,
+                                       apu.low14k_out};
+        if (i >= apu.steps_end && std::memcmp(before, after, sizeof before) == 0) {
+            for (std::uint32_t j = i + 1; j < count; ++j) out[j] = out[i];
+            break;
+        }
     }
     // The steps' tails that fall into the next frame move to its start.
     std::memmove(apu.steps, apu.steps + count, apu_step_taps * sizeof apu.steps[0]);
     std::memset(apu.steps + apu_step_taps, 0, count * sizeof apu.steps[0]);
+    apu.steps_end = apu_step_taps;
     apu.now = 0;
     return count;
+}
+
+std::uint32_t apu_irq_in(const ApuState& apu) {
+    std::uint32_t due = ~0u;
+    const ApuFrameCounter& frame = apu.frame;
+    if (!frame.five_step && !frame.inhibit && !frame.irq) {
+        constexpr std::uint32_t irq_step = 29828;
+        if (frame.reset_delay) due = frame.reset_delay + irq_step;
+        else if (frame.cycle < irq_step) due = irq_step - frame.cycle;
+    }
+    const ApuDmc& dmc = apu.dmc;
+    if ((dmc.control & 0xC0) == 0x80 && dmc.remaining && !dmc.irq) {
+        // The last byte is fetched when the one before it has been shifted out, or sooner.
+        const std::uint32_t rate = apu_dmc_rates[dmc.control & 0x0F];
+        const std::uint32_t at = dmc.timer + 8u * rate * (dmc.remaining - 1u);
+        if (at < due) due = at;
+    }
+    return due;
+}
+
+// ---- States ---------------------------------------------------------------------------------
+namespace {
+
+// Every field that lasts from one frame to the next, with the largest magnitude the unit gives
+// it. The filters' coefficients follow from the rate, and the steps past the taps are empty.
+template <typename Visit>
+constexpr void visit_fields(ApuState& apu, Visit&& field) {
+    constexpr std::uint32_t any = 0xFFFFFFFF, wide = 1u << 28;
+    for (ApuPulse& p : apu.pulse) {
+        field(p.control, any), field(p.sweep, any), field(p.period, 0x7FF), field(p.timer, 4096);
+        field(p.step, 7), field(p.length, 254), field(p.sweep_divider, 7), field(p.sweep_reload, 1);
+        field(p.envelope.start, 1), field(p.envelope.divider, 15), field(p.envelope.decay, 15);
+    }
+    ApuTriangle& t = apu.triangle;
+    field(t.control, any), field(t.linear, 127), field(t.linear_reload, 1), field(t.length, 254);
+    field(t.step, 31), field(t.period, 0x7FF), field(t.timer, 2048);
+    ApuNoise& n = apu.noise;
+    field(n.control, any), field(n.mode_period, any), field(n.length, 254);
+    field(n.envelope.start, 1), field(n.envelope.divider, 15), field(n.envelope.decay, 15);
+    field(n.shift, 0x7FFF), field(n.timer, 4068);
+    ApuDmc& d = apu.dmc;
+    field(d.control, any), field(d.level, 127), field(d.sample_address, any), field(d.sample_length, any);
+    field(d.address, any), field(d.remaining, 0xFF * 16 + 1), field(d.buffer, any), field(d.buffer_full, 1);
+    field(d.shift, any), field(d.bits, 8), field(d.silence, 1), field(d.irq, 1), field(d.timer, 428);
+    ApuFrameCounter& f = apu.frame;
+    field(f.five_step, 1), field(f.inhibit, 1), field(f.irq, 1), field(f.reset_delay, 4), field(f.cycle, 37282);
+    field(apu.enabled, 0x1F), field(apu.level, wide), field(apu.carry, apu_cpu_hz - 1);
+    field(apu.integrator, wide), field(apu.high90_in, wide), field(apu.high90_out, wide);
+    field(apu.high440_in, wide), field(apu.high440_out, wide), field(apu.low14k_out, wide);
+    for (std::uint32_t i = 0; i < apu_step_taps; ++i) field(apu.steps[i], wide);
+}
+
+static_assert([] {
+    ApuState apu{};
+    std::uint32_t total = 0;
+    visit_fields(apu, [&total](auto& value, std::uint32_t) { total += sizeof value; });
+    return total;
+}() == apu_state_bytes);
+
+}  // namespace
+
+void apu_save(const ApuState& apu, std::uint8_t* out) {
+    visit_fields(const_cast<ApuState&>(apu), [&out](auto& value, std::uint32_t) {
+        using Unsigned = std::make_unsigned_t<std::remove_reference_t<decltype(value)>>;
+        const auto bits = static_cast<Unsigned>(value);
+        for (std::size_t i = 0; i < sizeof value; ++i) *out++ = static_cast<std::uint8_t>(bits >> (8 * i));
+    });
+}
+
+bool apu_load(ApuState& apu, const std::uint8_t* in) {
+    ApuState taken = apu;
+    bool sound = true;
+    visit_fields(taken, [&in, &sound](auto& value, std::uint32_t largest) {
+        using Field = std::remove_reference_t<decltype(value)>;
+        using Unsigned = std::make_unsigned_t<Field>;
+        Unsigned bits = 0;
+        for (std::size_t i = 0; i < sizeof value; ++i) bits = static_cast<Unsigned>(bits | Unsigned{*in++} << (8 * i));
+        value = static_cast<Field>(bits);
+        if constexpr (std::is_signed_v<Field>)
+            sound = sound && value >= -static_cast<std::int64_t>(largest) && value <= static_cast<std::int64_t>(largest);
+        else
+            sound = sound && value <= largest;
+    });
+    // What no run of the unit leaves: timers and counters at 0, an empty shift register, a
+    // fetch outside the cartridge, and a level other than the channels' mix.
+    for (const ApuPulse& p : taken.pulse) sound = sound && p.timer != 0;
+    sound = sound && taken.triangle.timer != 0 && taken.noise.timer != 0 && taken.noise.shift != 0;
+    sound = sound && taken.dmc.timer != 0 && taken.dmc.bits != 0 && taken.dmc.address >= 0x8000;
+    sound = sound && taken.level == mixed_level(taken);
+    if (!sound) return false;
+    std::memset(taken.steps + apu_step_taps, 0, sizeof taken.steps - apu_step_taps * sizeof taken.steps[0]);
+    taken.steps_end = apu_step_taps;
+    taken.now = 0;
+    apu = taken;
+    return true;
 }

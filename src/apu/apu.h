@@ -83,6 +83,7 @@ struct ApuState {
     std::int32_t high90_in, high90_out, high440_in, high440_out, low14k_out;
     std::int32_t high90_coef, high440_coef, low14k_coef;  // 16.16 fixed point
     std::int32_t steps[apu_max_frame_samples + apu_step_taps];
+    std::uint32_t steps_end;  // no step of the frame reaches this sample or later
 };
 
 // Power-on: every channel silent, the frame counter in 4-step mode, output at `rate` samples a
@@ -104,10 +105,22 @@ std::uint8_t apu_read_status(ApuState& apu, const std::uint8_t* image, std::uint
 // True while the frame counter or the DMC asks for an interrupt.
 bool apu_irq(const ApuState& apu);
 
+// CPU cycles from the unit's present time until an interrupt request may next rise, never
+// later than it does (0xFFFFFFFF: none is due, unless a register write changes that).
+std::uint32_t apu_irq_in(const ApuState& apu);
+
 // Ends the frame at `frame_cycles` CPU cycles: runs to it, writes the frame's samples (16-bit,
-// mono) into `out` and returns their count. The next frame's cycle 0 is this one's end.
+// mono) into `out` and returns their count. The next frame's cycle 0 is this one's end. With
+// no `out` the samples are not made (sound off): the channels run all the same.
 std::uint32_t apu_end_frame(ApuState& apu, const std::uint8_t* image, std::uint32_t frame_cycles,
                             std::int16_t* out);
+
+// The unit between two frames as bytes that are the same on every host (apu_state_bytes of them),
+// and back. apu_load takes them only when every field is one the unit can reach, and keeps the
+// output rate it has; otherwise it answers false and leaves `apu` as it was.
+constexpr std::uint32_t apu_state_bytes = 176;
+void apu_save(const ApuState& apu, std::uint8_t* out);
+bool apu_load(ApuState& apu, const std::uint8_t* in);
 
 // The documented tables, for the tests and the state checks.
 extern const std::uint8_t apu_length_table[32];

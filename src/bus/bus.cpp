@@ -1,6 +1,7 @@
 #include "bus/bus.h"
 
 #include "bus/joypad.h"
+#include "core/host.h"
 #include "core/machine.h"
 #include "ppu/ppu_registers.h"
 
@@ -30,6 +31,8 @@ std::uint8_t bus_read_registers(std::uint8_t destination, std::uint8_t* image, s
     } else if (address == 0x4016 || address == 0x4017) {
         joypad_poll_keys(image);
         joypad_read(destination, image, address);
+    } else if (address == 0x4015) {
+        destination = sound_status(image, image[address]);
     } else {
         destination = image[address];
     }
@@ -57,7 +60,9 @@ void bus_write_registers(std::uint8_t source, std::uint8_t* image, std::uint32_t
         image[priv::dma_active] = 1;
     } else if (address == 0x4016 || address == 0x4017) {
         joypad_write(source, image, address);
+        if (address == 0x4017) sound_write(image, address, source);  // the frame counter's too
     } else {
         image[address] = source;
+        if (address < 0x4018) sound_write(image, address, source);
     }
 }

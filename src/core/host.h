@@ -40,6 +40,13 @@ constexpr std::uint32_t count = 8;
 // joypad port.
 void joypad_buttons(std::uint8_t* buttons);
 
+// ---- The sound registers -------------------------------------------------------------------
+// A CPU write to 0x4000-0x4013, 0x4015 or 0x4017, after the bus has kept the byte as it keeps
+// every byte there; and a read of 0x4015, given the byte the bus keeps, answering what the CPU
+// reads. The program has no sound: its write does nothing and its read answers the kept byte.
+void sound_write(std::uint8_t* image, std::uint32_t address, std::uint8_t value);
+std::uint8_t sound_status(std::uint8_t* image, std::uint8_t kept);
+
 // ---- Text and clock ----------------------------------------------------------------------
 // Text the emulation has for its user (the loader's report, an unknown opcode), exactly as the
 // program prints it on standard output.

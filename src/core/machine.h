@@ -38,6 +38,9 @@ constexpr std::uint32_t scroll_x = 0x0A08;
 constexpr std::uint32_t scroll_y = 0x0A09;
 constexpr std::uint32_t vram_read_buffer = 0x0A0A;
 constexpr std::uint32_t sprite0_hit_cycle = 0x0A0B;
+// The CPU's IRQ input as a level, 0 or 1: a host's sound unit or cartridge board raises it; the
+// program never does.
+constexpr std::uint32_t irq_line = 0x0A0C;
 }  // namespace priv
 
 // PPU register bytes kept at their CPU addresses.
@@ -102,7 +105,7 @@ struct RunState {
     SharedWord quit;
     SharedWord reset_request;
     std::uint32_t nmi_request = 0;
-    std::uint32_t interrupt_cause = 0;  // 0 none, 1 IRQ, 2 BRK
+    std::uint32_t interrupt_cause = 0;  // 0 none, 1 IRQ (the IRQ input while I is clear), 2 BRK
     CpuRegisters registers;
     std::uint8_t opcode = 0;
     std::uint64_t cycle_count = 0;  // 4 per instruction; 64 bits, so no run is long enough to wrap it

@@ -223,9 +223,16 @@ void pla(Cpu& c) {
     advance(c.r.pc, 1);
 }
 
+// The IRQ input is a level: an instruction that clears I takes one that is raised, after itself.
+inline void irq_unmasked(Cpu& c) {
+    if (c.image[priv::irq_line] != 0 && flag_get(flag::I, c.r.p) == 0 && c.interrupt_cause == 0) [[unlikely]]
+        c.interrupt_cause = 1;
+}
+
 void plp(Cpu& c) {
     c.r.p = pull(c.r.sp, c.image) & 0xCF;
     advance(c.r.pc, 1);
+    irq_unmasked(c);
 }
 
 // ---- Flags and no-operations ---------------------------------------------------------------
@@ -286,6 +293,13 @@ void rti(Cpu& c) {
     const std::uint8_t lo = pull(c.r.sp, c.image);
     const std::uint8_t hi = pull(c.r.sp, c.image);
     c.r.pc = hi * 0x100u + lo;
+    irq_unmasked(c);
+}
+
+void cli(Cpu& c) {
+    flag_set(flag::I, 0, c.r.p);
+    advance(c.r.pc, 1);
+    irq_unmasked(c);
 }
 
 // The displacement is read only when the branch is taken.
@@ -480,7 +494,7 @@ constexpr Body TSX = transfer<S, X>, TXS = txs;
 constexpr Body INX = step_register<X, +1>, INY = step_register<Y, +1>;
 constexpr Body DEX = step_register<X, -1>, DEY = step_register<Y, -1>;
 constexpr Body CLC = set_flag<flag::C, 0>, SEC = set_flag<flag::C, 1>;
-constexpr Body CLI = set_flag<flag::I, 0>, SEI = set_flag<flag::I, 1>;
+constexpr Body CLI = cli, SEI = set_flag<flag::I, 1>;
 constexpr Body CLD = set_flag<flag::D, 0>, SED = set_flag<flag::D, 1>;
 constexpr Body CLV = set_flag<flag::V, 0>;
 constexpr Body BPL = branch<flag::N, 0>, BMI = branch<flag::N, 1>;
@@ -563,7 +577,8 @@ namespace {
 #undef QUENRIK_CASE
 
 // At most one entry per call, reset first; a request that loses waits for a later step.
-// The I flag is set on every entry but never holds an interrupt back.
+// The I flag is set on every entry; it holds back only the IRQ input, which is dropped then and
+// taken up again by the instruction that clears I, if the input is still raised.
 void cpu_enter_interrupt(SharedWord& reset_request, std::uint32_t& nmi_request,
                          std::uint32_t& interrupt_cause, std::uint32_t& pc, std::uint8_t& sp,
                          std::uint8_t& p, std::uint8_t* image) {
@@ -577,6 +592,8 @@ void cpu_enter_interrupt(SharedWord& reset_request, std::uint32_t& nmi_request,
         pc = read_vector(image, nmi_vector);
         flag_set(flag::I, 1, p);
         nmi_request = 0;
+    } else if (interrupt_cause == 1 && flag_get(flag::I, p) == 1) {
+        interrupt_cause = 0;
     } else if (interrupt_cause == 1 || interrupt_cause == 2) {
         push_pc(pc, sp, image);
         if (interrupt_cause == 2) flag_set(flag::B, 1, p);  // in p itself, and so in the pushed copy

@@ -10,6 +10,7 @@
 
 constexpr const char* option_fast_mode = "quenrik_fast_mode";
 constexpr const char* option_crop_overscan = "quenrik_crop_overscan";
+constexpr const char* option_sound = "quenrik_sound";
 
 // The RetroPad button of each of the pad's slots.
 constexpr std::array<unsigned, pad_slot::count> retropad_of_slot = [] {

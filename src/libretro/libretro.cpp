@@ -12,6 +12,7 @@
 #include "libretro/cheats.h"
 #include "libretro/frontend.h"
 #include "libretro/keys.h"
+#include "libretro/sound.h"
 #include "libretro/state.h"
 
 namespace {
@@ -30,6 +31,7 @@ bool stopped = false;
 // ---- Options -------------------------------------------------------------------------------------
 bool can_dupe = false;
 bool crop_overscan = false;
+bool sound_heard = true;
 constexpr std::uint32_t overscan_lines = 8;
 
 retro_core_option_v2_definition option_definitions[] = {
@@ -40,6 +42,10 @@ retro_core_option_v2_definition option_definitions[] = {
     {option_crop_overscan, "Crop the overscan", nullptr,
      "Hide the top and bottom 8 lines, which most televisions did not show.", nullptr, nullptr,
      {{"disabled", nullptr}, {"enabled", nullptr}, {nullptr, nullptr}}, "disabled"},
+    {option_sound, "Sound", nullptr,
+     "The console's sound. Off, the sound unit still runs for the game, but no samples are made: the fastest "
+     "emulation.",
+     nullptr, nullptr, {{"enabled", nullptr}, {"disabled", nullptr}, {nullptr, nullptr}}, "enabled"},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {{nullptr, nullptr}}, nullptr},
 };
 retro_core_option_v2_category option_categories[] = {{nullptr, nullptr, nullptr}};
@@ -49,13 +55,16 @@ retro_core_options_v2 options_v2 = {option_categories, option_definitions};
 retro_variable option_variables[] = {
     {option_fast_mode, "Draw only frames the game changed; disabled|enabled"},
     {option_crop_overscan, "Crop the overscan; disabled|enabled"},
+    {option_sound, "Sound; enabled|disabled"},
     {nullptr, nullptr},
 };
 
-bool option_enabled(const char* key) {
+// The option's value, or `otherwise` where the frontend gives none.
+bool option_enabled(const char* key, bool otherwise = false) {
     retro_variable variable{key, nullptr};
-    return frontend.environment(RETRO_ENVIRONMENT_GET_VARIABLE, &variable) && variable.value != nullptr &&
-           std::strcmp(variable.value, "enabled") == 0;
+    if (!frontend.environment(RETRO_ENVIRONMENT_GET_VARIABLE, &variable) || variable.value == nullptr)
+        return otherwise;
+    return std::strcmp(variable.value, "enabled") == 0;
 }
 
 // The frame-update flag as the program's thread sets it for its mode (1: draw the next frame).
@@ -77,6 +86,7 @@ void read_options() {
         crop_overscan = crop;
         set_geometry();
     }
+    sound_heard = option_enabled(option_sound, true);
 }
 
 // ---- Pictures and sound ---------------------------------------------------------------------------
@@ -95,18 +105,18 @@ void send_picture() {
     frontend.video(first, picture_width, geometry().base_height, picture_width * sizeof(std::uint16_t));
 }
 
-// The NTSC console's frame rate, 39375000 / 655171 frames a second, and silence at 44.1 kHz:
-// whole sample frames each video frame, the remainder carried, so the rate is steady.
+// The NTSC console's frame rate, 39375000 / 655171 frames a second, and the sound's rate: the
+// frontend's own where it names one, else 48 kHz.
 constexpr std::uint64_t frame_rate_numerator = 39375000, frame_rate_denominator = 655171;
-constexpr std::uint32_t sample_rate = 44100;
-std::uint64_t samples_owed = 0;  // in units of 1 / frame_rate_numerator of a sample
-const std::int16_t silence[2 * 800] = {};
+std::uint32_t sample_rate = sound_default_rate;
 
-void send_silence() {
-    samples_owed += std::uint64_t{sample_rate} * frame_rate_denominator;
-    const std::size_t frames = static_cast<std::size_t>(samples_owed / frame_rate_numerator);
-    samples_owed %= frame_rate_numerator;
-    if (frontend.audio_batch != nullptr) frontend.audio_batch(silence, frames);
+std::uint32_t frontend_sample_rate() {
+#ifdef RETRO_ENVIRONMENT_GET_TARGET_SAMPLE_RATE
+    unsigned rate = 0;
+    if (frontend.environment(RETRO_ENVIRONMENT_GET_TARGET_SAMPLE_RATE, &rate) && rate >= 8000 && rate <= 192000)
+        return rate;
+#endif
+    return sound_default_rate;
 }
 
 // ---- Messages --------------------------------------------------------------------------------------
@@ -186,7 +196,13 @@ bool power_on(const std::uint8_t* data, std::size_t size) {
     state.mirroring = fresh_state.mirroring;
     state.mapper = fresh_state.mapper;
     state.fast_mode = option_enabled(option_fast_mode) ? 1 : 0;
+    sample_rate = frontend_sample_rate();
+    sound_power(state, sample_rate);
+    sound_irq_refresh(image);
     emulation_prepare(state, image);
+    // The console's reset leaves interrupts masked: a game that never sets I itself takes no
+    // interrupt of the sound unit's before it asks for one.
+    flag_set(flag::I, 1, state.registers.p);
     state.frame_skip = 1;
     state.surface = &screen;
     return true;
@@ -257,9 +273,9 @@ RETRO_API bool retro_load_game(const retro_game_info* game) {
     can_dupe = false;
     frontend.environment(RETRO_ENVIRONMENT_GET_CAN_DUPE, &can_dupe);
     crop_overscan = option_enabled(option_crop_overscan);
+    sound_heard = option_enabled(option_sound, true);
     std::memset(screen.pixels, 0, sizeof screen.pixels);  // black, as a fresh SDL surface
     screen.shown = false;
-    samples_owed = 0;
     cheats_start(cheats, image);
     set_input_descriptors();
     set_memory_maps();
@@ -281,11 +297,10 @@ RETRO_API void retro_run() {
     if (frontend.environment(RETRO_ENVIRONMENT_GET_VARIABLE_UPDATE, &updated) && updated) read_options();
     if (frontend.input_poll != nullptr) frontend.input_poll();
     screen.shown = false;
-    if (loaded && !stopped) {
+    const bool ran = loaded && !stopped;
+    if (ran) {
         cheats_hold_ram(cheats, image);
-        std::uint64_t skipped = 0;
-        emulation_run(state, image, 0, passes_per_frame, Execution::fast, skipped, nullptr);
-        if (state.quit.get() == 1) {
+        if (!sound_run_frame(state, image)) {
             stopped = true;
             report_stop();
         } else if (frontend.text_length != 0) {
@@ -296,7 +311,8 @@ RETRO_API void retro_run() {
         send_picture();
     else
         frontend.video(nullptr, picture_width, geometry().base_height, picture_width * sizeof(std::uint16_t));
-    send_silence();
+    // A stopped machine, or none, is silent; the samples' count goes on at the same pace.
+    sound_end_frame(image, !ran ? Heard::nothing_ran : sound_heard ? Heard::on : Heard::off, frontend.audio_batch);
 }
 
 // The R key's path: the reset is taken after the next instruction. A stopped machine would
@@ -319,7 +335,7 @@ RETRO_API bool retro_serialize(void* data, size_t size) {
     // The codes are the frontend's, which sets them again after a load: the state holds the
     // machine as the game left it.
     cheats_unpatch(cheats, image);
-    state_save(static_cast<std::uint8_t*>(data), state, image, cartridge);
+    state_save(static_cast<std::uint8_t*>(data), state, image, sound_unit(), cartridge);
     cheats_patch(cheats, image);
     return true;
 }
@@ -327,7 +343,7 @@ RETRO_API bool retro_serialize(void* data, size_t size) {
 RETRO_API bool retro_unserialize(const void* data, size_t size) {
     const char* why = nullptr;
     if (!loaded) return false;
-    if (!state_load(static_cast<const std::uint8_t*>(data), size, state, image, cartridge, why)) {
+    if (!state_load(static_cast<const std::uint8_t*>(data), size, state, image, sound_unit(), cartridge, why)) {
         char line[128];
         std::snprintf(line, sizeof line, "state not loaded: %s", why);
         frontend_log(RETRO_LOG_ERROR, line);
@@ -336,6 +352,7 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
     // The frame-update flag as the thread's start sets it for the mode chosen now: in fast mode
     // the next frame is drawn, so the picture follows the state at once.
     display_update_start(state, image);
+    sound_irq_refresh(image);
     cheats_patch(cheats, image);
     // A machine saved stopped loads stopped, its stop already told; one saved running runs.
     stopped = state.quit.get() == 1;

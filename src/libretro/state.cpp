@@ -10,7 +10,8 @@ namespace {
 // ---- The layout --------------------------------------------------------------------------
 // magic, version, the cartridge's hash, the image with the cartridge's part as its difference
 // from the cartridge (zero where the game wrote nothing), then the fields in this order, each
-// little-endian of its own width. Version 1 had the image as it is, and neither hash nor stop.
+// little-endian of its own width, then the sound unit's bytes. Version 1 had the image as it is,
+// and neither hash nor stop; version 2 had no sound unit.
 constexpr std::size_t header_bytes = 8;
 constexpr std::size_t hash_bytes = 8;
 constexpr std::size_t field_bytes = 5 + 4      // a, x, y, sp, p; pc
@@ -19,8 +20,10 @@ constexpr std::size_t field_bytes = 5 + 4      // a, x, y, sp, p; pc
                                     + 8        // cycle_count
                                     + 4 * 5;   // line_cycles, scanline, frame_count, mirroring, mapper
 constexpr std::size_t stop_bytes = 4;
-constexpr std::size_t total_bytes = header_bytes + hash_bytes + image_size + field_bytes + stop_bytes;
+constexpr std::size_t version2_bytes = header_bytes + hash_bytes + image_size + field_bytes + stop_bytes;
+constexpr std::size_t total_bytes = version2_bytes + apu_state_bytes;
 constexpr std::size_t version1_bytes = header_bytes + image_size + field_bytes;
+constexpr std::size_t bytes_of_version[] = {0, version1_bytes, version2_bytes, total_bytes};
 
 struct Writer {
     std::uint8_t* at;
@@ -60,6 +63,7 @@ const char* unsound(const Fields& f, const std::uint8_t* state_image) {
     if (f.mirroring > 1 || state_image[priv::mirroring] != f.mirroring) return "the mirroring is out of range";
     if (f.mapper > 0xFF) return "the mapper number is out of range";
     if (f.quit > 1) return "the stop is out of range";
+    if (state_image[priv::irq_line] > 1) return "the IRQ input is out of range";
     return nullptr;
 }
 
@@ -92,7 +96,7 @@ void cartridge_keep(Cartridge& cartridge, const std::uint8_t* image, std::uint32
 std::size_t state_size() { return total_bytes; }
 
 void state_save(std::uint8_t* destination, const RunState& state, const std::uint8_t* image,
-                const Cartridge& cartridge) {
+                const ApuState& apu, const Cartridge& cartridge) {
     Writer w{destination};
     w.bytes(state_magic, sizeof state_magic);
     w.word(state_version, 4);
@@ -111,10 +115,11 @@ void state_save(std::uint8_t* destination, const RunState& state, const std::uin
     for (std::uint32_t field : {state.line_cycles, state.scanline, state.frame_count, state.mirroring, state.mapper})
         w.word(field, 4);
     w.word(state.quit.get(), 4);
+    apu_save(apu, w.at);
 }
 
 bool state_load(const std::uint8_t* source, std::size_t size, RunState& state, std::uint8_t* image,
-                const Cartridge& cartridge, const char*& why) {
+                ApuState& apu, const Cartridge& cartridge, const char*& why) {
     if (source == nullptr || size < header_bytes) {
         why = "the state has the wrong size";
         return false;
@@ -125,11 +130,11 @@ bool state_load(const std::uint8_t* source, std::size_t size, RunState& state, s
     }
     Reader r{source + sizeof state_magic};
     const std::uint64_t version = r.word(4);
-    if (version != 1 && version != state_version) {
+    if (version < 1 || version > state_version) {
         why = "the state is of another format version";
         return false;
     }
-    if (size != (version == 1 ? version1_bytes : total_bytes)) {
+    if (size != bytes_of_version[version]) {
         why = "the state has the wrong size";
         return false;
     }
@@ -161,6 +166,13 @@ bool state_load(const std::uint8_t* source, std::size_t size, RunState& state, s
     }
     if (const char* reason = unsound(f, state_image)) {
         why = reason;
+        return false;
+    }
+    // The sound unit last: it is taken whole or not at all, and nothing else can be refused after.
+    if (version < 3)
+        apu_power(apu, apu.rate);
+    else if (!apu_load(apu, r.at)) {
+        why = "the sound unit's state is out of range";
         return false;
     }
 

@@ -1,5 +1,5 @@
 // The program's side of the emulation's seams (core/host.h): its SDL surface, the keyboard as
-// the joypad, standard output and SDL's clock.
+// the joypad, no sound, standard output and SDL's clock.
 #include <SDL.h>
 
 #include <array>
@@ -39,6 +39,10 @@ void joypad_buttons(std::uint8_t* buttons) {
     const Uint8* keys = SDL_GetKeyState(nullptr);
     for (std::uint32_t slot = 0; slot < pad_slot::count; ++slot) buttons[slot] = keys[key_of_slot[slot]];
 }
+
+// ---- The sound registers: plain bytes --------------------------------------------------------
+void sound_write(std::uint8_t*, std::uint32_t, std::uint8_t) {}
+std::uint8_t sound_status(std::uint8_t*, std::uint8_t kept) { return kept; }
 
 // ---- Text and clock --------------------------------------------------------------------------
 void host_print(const char* text) { std::fputs(text, stdout); }

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "apu/apu.h"
 #include "core/ines.h"
 #include "program/emulation.h"
 #include "program/surface.h"
@@ -51,6 +52,8 @@ struct Frontend {
     Picture picture;  // the last frame shown, kept over dupes
     std::uint64_t samples = 0;
     bool sound = false;
+    std::vector<std::int16_t> heard;  // every sample, left then right
+    std::size_t largest_batch = 0;
 } fe;
 
 void log(retro_log_level level, const char* format, ...) {
@@ -110,6 +113,8 @@ void video(const void* data, unsigned width, unsigned height, std::size_t pitch)
 
 std::size_t audio(const std::int16_t* data, std::size_t frames) {
     fe.samples += frames;
+    fe.largest_batch = std::max(fe.largest_batch, frames);
+    fe.heard.insert(fe.heard.end(), data, data + 2 * frames);
     for (std::size_t i = 0; i < 2 * frames; ++i) fe.sound = fe.sound || data[i] != 0;
     return frames;
 }
@@ -159,9 +164,10 @@ bool logged(retro_log_level level, const std::string& part, std::size_t from = 0
 // A state: magic, version, the cartridge's hash (8), the image with 0x8000-0x13FFF as its
 // difference from the cartridge as loaded, then the fields from here: a x y sp p (1 byte each),
 // pc (4), opcode (1), nmi_request interrupt_cause reset_request (4), cycle_count (8), line_cycles
-// scanline frame_count mirroring mapper (4), stopped (4). Version 1 had no hash, the whole image
-// as it is, and no stopped.
-constexpr std::size_t image_at = 16, fields = image_at + image_size, state_size = fields + 54;
+// scanline frame_count mirroring mapper (4), stopped (4), then the sound unit's bytes. Version 1
+// had no hash, the whole image as it is, and no stopped; version 2 no sound unit.
+constexpr std::size_t image_at = 16, fields = image_at + image_size, sound_at = fields + 54,
+                      state_size = sound_at + apu_state_bytes;
 
 // ---- The program's emulation, as its own tests drive it -----------------------------------------
 struct Program {
@@ -182,6 +188,8 @@ struct Program {
         state.frame_skip = 1;
         state.surface = screen_of(surface);
         emulation_prepare(state, image);
+        // The core powers on with I set, as the console's reset leaves it; the program with I clear.
+        flag_set(flag::I, 1, state.registers.p);
         return taken;
     }
     void frame(std::uint8_t pad) {  // the keys of the pad's buttons held
@@ -195,7 +203,7 @@ struct Program {
             std::memcpy(&picture[y * 256], static_cast<std::uint8_t*>(surface->pixels) + y * surface->pitch + 64, 512);
         return picture;
     }
-    Bytes state_bytes(int version = 2) const {  // the core's state of this machine
+    Bytes state_bytes(int version = 2) const {  // the core's state of this machine, of version 1 or 2
         Bytes bytes(version == 1 ? 8 + image_size : fields);
         std::memcpy(bytes.data(), version == 1 ? "QNRK\1\0\0\0" : "QNRK\2\0\0\0", 8);
         std::uint64_t hash = 0xCBF29CE484222325;  // FNV-1a 64 of the cartridge, mirroring, mapper
@@ -222,6 +230,16 @@ struct Program {
 };
 
 // ---- Helpers of the tests -------------------------------------------------------------------------
+// A state of the core as the program's machine would give it: without the sound unit and the IRQ
+// input, which the program has not, and so of version 2.
+Bytes program_part(Bytes state) {
+    if (state.size() != state_size) return state;
+    state.resize(sound_at);
+    state[4] = 2;
+    state[image_at + priv::irq_line] = 0;
+    return state;
+}
+
 // A different set of buttons every 8 frames, none in some stretches.
 std::uint8_t pad_for(std::uint32_t frame) {
     return (frame / 8) % 5 == 0 ? 0 : static_cast<std::uint8_t>(((frame / 8 + 1) * 2654435761u) >> 24);
@@ -301,7 +319,7 @@ TEST_P(SameAsProgram, EveryFrameWithInputAndAReset) {
             stopped = program.state.quit.get() == 1;  // where the program ends
             // The frame the machine stops in is never flipped: a frontend keeps the one before.
             if (!stopped || fe.dupes == dupes) first = difference(fe.picture, program.picture(), "pixel");
-            if (first.empty()) first = difference(save(), program.state_bytes(), "state byte");
+            if (first.empty()) first = difference(program_part(save()), program.state_bytes(), "state byte");
         }
     });
     EXPECT_EQ(first, "") << "frame " << frame - 1;
@@ -422,7 +440,7 @@ TEST_F(Core, HostileStatesAreRefusedAndChangeNothing) {
     const std::uint8_t mirroring = good[image_at + priv::mirroring];
     std::vector<std::pair<std::string, Bytes>> cases = {
         {"shorter", {good.begin(), good.end() - 1}}, {"longer", good}, {"size 0", {}}, {"null", good},
-        {"magic", with(0, 'q', 1)}, {"version 0", with(4, 0, 4)}, {"version 3", with(4, 3, 4)},
+        {"magic", with(0, 'q', 1)}, {"version 0", with(4, 0, 4)}, {"version 4", with(4, 4, 4)},
         {"another cartridge's hash", with(8, good[8] ^ 1, 1)},
         {"pc 0x10000", with(fields + 5, 0x10000, 4)}, {"nmi_request 2", with(fields + 10, 2, 4)},
         {"interrupt_cause 3", with(fields + 14, 3, 4)}, {"reset_request 2", with(fields + 18, 2, 4)},
@@ -430,7 +448,15 @@ TEST_F(Core, HostileStatesAreRefusedAndChangeNothing) {
         {"line_cycles 6", with(fields + 30, 6, 4)}, {"scanline 242", with(fields + 34, 242, 4)},
         {"mirroring 2", with(fields + 42, 2, 4)}, {"mirroring not the image's", with(fields + 42, mirroring ^ 1, 4)},
         {"the image's mirroring not the field's", with(image_at + priv::mirroring, mirroring ^ 1, 1)},
-        {"mapper 256", with(fields + 46, 256, 4)}, {"stopped 2", with(fields + 50, 2, 4)}};
+        {"mapper 256", with(fields + 46, 256, 4)}, {"stopped 2", with(fields + 50, 2, 4)},
+        {"IRQ input 2", with(image_at + priv::irq_line, 2, 1)},
+        // The sound unit's fields (see apu_save): pulse 1's step, the triangle's, the noise's shift
+        // register, the DMC's address and bits, the frame counter, the level, a filter.
+        {"pulse step 8", with(sound_at + 8, 8, 1)}, {"triangle step 32", with(sound_at + 34, 32, 1)},
+        {"noise shift 0", with(sound_at + 47, 0, 2)}, {"DMC address 0x7FFF", with(sound_at + 57, 0x7FFF, 2)},
+        {"DMC bits 0", with(sound_at + 64, 0, 1)}, {"frame counter 37283", with(sound_at + 75, 37283, 4)},
+        {"level not the mix", with(sound_at + 80, good[sound_at + 80] + 1u, 1)},
+        {"filter 2^29", with(sound_at + 92, 1u << 29, 4)}};
     cases[1].second.push_back(0);
     std::mt19937 random(1);
     for (int i = 0; i < 16; ++i) {
@@ -492,7 +518,7 @@ TEST_F(Core, StatesOfAnotherCartridgeAreRefused) {
     Program loader;
     ASSERT_TRUE(loader.load(game));
     EXPECT_TRUE(restore(loader.state_bytes(1)));
-    EXPECT_EQ(difference(save(), loader.state_bytes(), "state byte"), "");
+    EXPECT_EQ(difference(program_part(save()), loader.state_bytes(), "state byte"), "");
     EXPECT_EQ(*mapped(0x91D9), 0xAD);
 }
 
@@ -546,7 +572,9 @@ TEST_F(Core, HostileCartridgesAsTheProgramsLoaderTakesThem) {
         Program loader;
         const bool taken = loader.load(bytes);
         ASSERT_EQ(load(bytes), taken) << name;
-        EXPECT_EQ(difference(save(), taken ? loader.state_bytes() : before, "state byte"), "") << name;
+        EXPECT_EQ(difference(taken ? program_part(save()) : save(), taken ? loader.state_bytes() : before, "state byte"),
+                  "")
+            << name;
         EXPECT_TRUE(taken || logged(RETRO_LOG_ERROR, "", lines)) << name;
         run(1);
     }
@@ -705,16 +733,17 @@ TEST_F(Core, InfoOptionsOverscanAndSilence) {
     EXPECT_STREQ(info.valid_extensions, "nes");
     EXPECT_FALSE(info.need_fullpath);
     EXPECT_EQ(fe.defaults, (std::map<std::string, std::string>{{"quenrik_crop_overscan", "disabled"},
-                                                               {"quenrik_fast_mode", "disabled"}}));
+                                                               {"quenrik_fast_mode", "disabled"},
+                                                               {"quenrik_sound", "enabled"}}));
     ASSERT_TRUE(load(file_bytes("demo")));
     retro_system_av_info av{};
     core.retro_get_system_av_info(&av);
     EXPECT_TRUE(av.geometry.base_width == 256 && av.geometry.base_height == 240);
     EXPECT_FLOAT_EQ(av.geometry.aspect_ratio, 4.0f / 3.0f);
     EXPECT_DOUBLE_EQ(av.timing.fps, 39375000.0 / 655171.0);  // 60.0988...
-    ASSERT_GT(av.timing.sample_rate, 0.0);
+    EXPECT_EQ(av.timing.sample_rate, 48000.0);
 
-    // Silence, whole sample frames a video frame, at the rate given.
+    // A game that plays nothing is silent: whole sample frames a video frame, at the rate given.
     const double per_frame = av.timing.sample_rate / av.timing.fps;
     const Bytes state = run(600).state;
     EXPECT_LE(std::abs(static_cast<double>(fe.samples) - 600 * per_frame), per_frame);
@@ -731,6 +760,118 @@ TEST_F(Core, InfoOptionsOverscanAndSilence) {
     EXPECT_EQ(difference(fe.picture, Picture(full.begin() + 8 * 256, full.begin() + 232 * 256), "pixel"), "");
     core.retro_get_system_av_info(&av);
     EXPECT_EQ(av.geometry.base_height, 224u);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Sound --------------------------------------------------------------------------------------------
+// A cartridge that runs `code` from 0x8000 with `irq` as its interrupt handler at 0x8100.
+Bytes cartridge_with_irq(const std::vector<std::uint8_t>& code, const std::vector<std::uint8_t>& irq) {
+    Bytes bytes = cartridge_running(code);
+    std::copy(irq.begin(), irq.end(), &bytes[16 + 0x100]);
+    bytes[16 + 0x7FFE] = 0x00;
+    bytes[16 + 0x7FFF] = 0x81;
+    return bytes;
+}
+
+// Pulse 1 at timer 0x0FD (440.4 Hz), duty 1/2, constant volume 15, then a loop.
+Bytes tone_cartridge() {
+    return cartridge_running({0x78, 0xA9, 0x01, 0x8D, 0x15, 0x40, 0xA9, 0xBF, 0x8D, 0x00, 0x40, 0xA9, 0xFD, 0x8D,
+                              0x02, 0x40, 0xA9, 0x00, 0x8D, 0x03, 0x40, 0x4C, 0x15, 0x80});
+}
+
+// The sound from a state is the same sample for sample, whatever ran before; off, it is silence
+// of the same length, and the game runs as it does with sound.
+TEST_F(Core, SoundComesBackTheSameFromAStateAndOffIsSilence) {
+    ASSERT_TRUE(load(tone_cartridge()));
+    run(10);
+    const Bytes state = save();
+    fe.heard.clear();
+    const Frames reference = run(600, 10);
+    const std::vector<std::int16_t> sound = fe.heard;
+    // 29,780.5 CPU cycles a frame at 1,789,773 Hz: 798.7 samples a frame at 48 kHz, in whole frames.
+    EXPECT_LE(std::abs(static_cast<double>(sound.size() / 2) - 600 * 29780.5 * 48000 / 1789773), 1.0);
+    EXPECT_LE(fe.largest_batch, 1024u);
+    // 440.4 Hz: the rises from below -2000 to above 2000 over the last 9 seconds, within 0.5%
+    // (the margin passes over the ringing of the band-limited edges).
+    std::size_t rising = 0;
+    bool low = false;
+    for (std::size_t i = sound.size() - 2 * 9 * 48000; i < sound.size(); i += 2) {
+        if (sound[i] < -2000) low = true;
+        if (sound[i] > 2000 && low) {
+            ++rising;
+            low = false;
+        }
+    }
+    EXPECT_NEAR(rising / 9.0, 1789773.0 / (16 * 254), 1789773.0 / (16 * 254) * 0.005);
+
+    run(25, 610);
+    ASSERT_TRUE(restore(state));
+    fe.heard.clear();
+    EXPECT_EQ(difference(run(600, 10), reference), "");
+    EXPECT_EQ(fe.heard == sound, true) << "the same machine later";
+    core.retro_unload_game();
+    ASSERT_TRUE(load(tone_cartridge()));
+    ASSERT_TRUE(restore(state));
+    fe.heard.clear();
+    run(600, 10);
+    EXPECT_EQ(fe.heard == sound, true) << "a freshly loaded machine";
+
+    fe.options["quenrik_sound"] = "disabled";
+    fe.options_updated = true;
+    ASSERT_TRUE(restore(state));
+    fe.heard.clear();
+    const Frames silent = run(600, 10);
+    EXPECT_EQ(fe.heard, std::vector<std::int16_t>(sound.size(), 0));
+    EXPECT_TRUE(silent.pictures == reference.pictures);
+    EXPECT_EQ(difference(program_part(silent.state), program_part(reference.state), "state byte"), "");
+}
+
+// The frame counter's and the DMC's interrupts: taken while I is clear, as often as the console
+// gives them; held back by I and by the frame counter's inhibit; and 0x4015 as the console reads
+// it. Each cartridge counts its interrupts at 0x10 and ORs what it reads at 0x4015 into 0x11.
+TEST_F(Core, TheSoundUnitsInterrupts) {
+    // INC 10, BIT 4015, RTI; INC 10, PHA, LDA #10, STA 4015, PLA, RTI: A kept for the main loop.
+    const std::vector<std::uint8_t> count_and_read = {0xE6, 0x10, 0x2C, 0x15, 0x40, 0x40};
+    const std::vector<std::uint8_t> count_and_restart = {0xE6, 0x10, 0x48, 0xA9, 0x10, 0x8D, 0x15, 0x40, 0x68, 0x40};
+    auto main_loop = [](std::vector<std::uint8_t> setup) {  // then: LDA 4015, ORA 11, STA 11, JMP loop
+        const auto loop = static_cast<std::uint8_t>(setup.size());
+        setup.insert(setup.end(), {0xAD, 0x15, 0x40, 0x05, 0x11, 0x85, 0x11, 0x4C, loop, 0x80});
+        return setup;
+    };
+    const std::vector<std::uint8_t> cli = {0x78, 0x58};  // SEI, CLI
+    const std::vector<std::uint8_t> dmc = {0xA9, 0x8F, 0x8D, 0x10, 0x40, 0xA9, 0x01, 0x8D, 0x13, 0x40,
+                                           0xA9, 0x10, 0x8D, 0x15, 0x40};  // IRQ, rate 54; 17 bytes; start
+    auto then = [](std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char* name;
+        Bytes cartridge;
+        unsigned fewest, most, read;  // interrupts in 60 frames; 0x4015's bits seen
+    };
+    // 60 frames are 1,786,830 cycles; the frame counter raises its flag at 29,828 and every 29,830
+    // after: 59 times. A DMC sample of 17 bytes at 54 cycles a bit ends every 17 x 8 x 54 cycles
+    // at most (less the byte fetched at its start): between 242 and 258 times.
+    const std::vector<Case> cases = {
+        {"frame counter", cartridge_with_irq(main_loop(cli), count_and_read), 59, 59, 0x00},
+        {"I set", cartridge_with_irq(main_loop({0x78}), count_and_read), 0, 0, 0x40},
+        {"inhibited", cartridge_with_irq(main_loop(then(cli, {0xA9, 0x40, 0x8D, 0x17, 0x40})), count_and_read), 0, 0,
+         0x00},
+        {"DMC", cartridge_with_irq(main_loop(then(then(cli, {0xA9, 0x40, 0x8D, 0x17, 0x40}), dmc)), count_and_restart),
+         242, 258, 0x10},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(load(c.cartridge)) << c.name;
+        run(60);
+        const auto* ram = static_cast<const std::uint8_t*>(core.retro_get_memory_data(RETRO_MEMORY_SYSTEM_RAM));
+        EXPECT_GE(ram[0x10], c.fewest) << c.name;
+        EXPECT_LE(ram[0x10], c.most) << c.name;
+        EXPECT_EQ(ram[0x11], c.read) << c.name;
+    }
 }
 
 }  // namespace
