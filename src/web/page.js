@@ -536,7 +536,8 @@
     if (frames === 0 || (!sound.playing && sound.recording === null)) return;
     const samples = new Int16Array(core.module.HEAPU8.buffer, core.sound(), 2 * frames);
     if (sound.recording !== null) sound.recording.push(samples.slice());
-    if (sound.playing) {
+    // A context the browser has not let run yet would only pile them up.
+    if (sound.playing && sound.context.state === "running") {
       const copy = samples.slice();
       sound.node.port.postMessage({ samples: copy }, [copy.buffer]);
     }

@@ -124,6 +124,7 @@ class QuenrikSound extends AudioWorkletProcessor {
     const out = outputs[0];
     const outLeft = out[0], outRight = out[1] || out[0];
     const length = outLeft.length;
+    const stateBefore = this.state;
     const fill = this.fill();
     this.average += (fill - this.average) * Math.min(1, length / (sampleRate * AVERAGE_SECONDS));
     // The fill rises by a frame's samples at each message and falls between them: the playing
@@ -200,9 +201,9 @@ class QuenrikSound extends AudioWorkletProcessor {
 
     // The page's figures and tests: the counts since the start, in samples played, and the
     // queue's fill (seconds) now, on average, and its lowest and highest while playing since the
-    // last report.
+    // last report; at once when the state changed.
     this.sinceReport += length;
-    if (this.sinceReport >= REPORT_SECONDS * sampleRate) {
+    if (this.sinceReport >= REPORT_SECONDS * sampleRate || this.state !== stateBefore) {
       this.sinceReport = 0;
       this.port.postMessage(Object.assign({ state: this.state, fill: this.fill(), average: this.average,
                                             lowest: this.lowest, highest: this.highest }, this.stats));
