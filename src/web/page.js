@@ -1,7 +1,7 @@
 // quenrik's page: the core in quenrik.wasm (web.cpp's functions), paced by the clock at the
 // console's frame rate, drawn on the canvas, heard through an AudioWorklet (sound.js), fed by the
-// keyboard and a gamepad, with save states in the browser's storage. With ?test in the address nothing runs by itself: the test drives
-// the frames through window.quenrikTest.
+// keyboard and a gamepad, with save states in the browser's storage. With ?test in the address
+// nothing runs by itself: the test drives the frames through window.quenrikTest.
 "use strict";
 
 (() => {
@@ -472,9 +472,9 @@
       updateSound();
       return;
     }
-    if (!window.AudioContext || !window.AudioWorkletNode) {
+    if (!window.isSecureContext || !window.AudioContext || !window.AudioWorkletNode) {
       // AudioWorklet needs a secure page: https, or the machine's own address.
-      sound.failed = window.isSecureContext ? "this browser has no AudioWorklet" : "the page is not served over https";
+      sound.failed = !window.isSecureContext ? "the page is not served over https" : "this browser has no AudioWorklet";
       showSoundInfo();
       return;
     }
