@@ -452,9 +452,11 @@ std::uint32_t apu_end_frame(ApuState& apu, const std::uint8_t* image, std::uint3
             break;
         }
     }
-    // The steps' tails that fall into the next frame move to its start.
+    // The steps' tails that fall into the next frame move to its start; past steps_end all is
+    // still empty.
     std::memmove(apu.steps, apu.steps + count, apu_step_taps * sizeof apu.steps[0]);
-    std::memset(apu.steps + apu_step_taps, 0, count * sizeof apu.steps[0]);
+    const std::uint32_t used = apu.steps_end < count + apu_step_taps ? apu.steps_end : count + apu_step_taps;
+    if (used > apu_step_taps) std::memset(apu.steps + apu_step_taps, 0, (used - apu_step_taps) * sizeof apu.steps[0]);
     apu.steps_end = apu_step_taps;
     apu.now = 0;
     return count;

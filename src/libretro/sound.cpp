@@ -1,6 +1,7 @@
 #include "libretro/sound.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "cpu/cpu.h"
 #include "core/host.h"
@@ -133,8 +134,10 @@ void sound_end_frame(std::uint8_t* image, Heard heard, SampleBatch batch) {
     constexpr std::uint32_t most = sizeof sound.stereo / sizeof sound.stereo[0] / 2;
     for (std::uint32_t done = 0; done < count;) {
         const std::uint32_t frames = count - done < most ? count - done : most;
-        for (std::uint32_t i = 0; i < frames; ++i)
-            sound.stereo[2 * i] = sound.stereo[2 * i + 1] = heard == Heard::on ? sound.mono[done + i] : std::int16_t{0};
+        if (heard == Heard::on)
+            for (std::uint32_t i = 0; i < frames; ++i) sound.stereo[2 * i] = sound.stereo[2 * i + 1] = sound.mono[done + i];
+        else
+            std::memset(sound.stereo, 0, 2 * frames * sizeof sound.stereo[0]);
         if (batch != nullptr) batch(sound.stereo, frames);
         done += frames;
     }
