@@ -36,16 +36,24 @@ enable = $05
 LEAD = 20                               ; frames of silence before the first row
 ROW  = 7                                ; bytes a row
 
+; Built with SHARP defined (sound_sharp.nes), every pulse and triangle note is a semitone higher
+; (t + 1 divided by 1.059): a cartridge the sound test must tell from this one.
+.ifdef SHARP
+    .define TIMER(t) (((t) + 1) * 1000 / 1059 - 1)
+.else
+    .define TIMER(t) (t)
+.endif
+
 ; A row: channel (0 pulse 1, 1 pulse 2, 2 triangle, 3 noise, 4 DMC), the four bytes written to
 ; the channel's registers (0x4000 + 4 * channel ...), then the frames on and off.
 ; Pulse: duty (0-3), timer t (f = 1789773 / (16 (t + 1)) Hz); sweep off (negate set, so that no
 ; period is muted by the sweep's target).
 .macro PULSE channel, duty, t, on, off
-    .byte channel, (duty << 6) | $3F, $08, <(t), >(t) | $08, on, off
+    .byte channel, (duty << 6) | $3F, $08, <TIMER(t), >TIMER(t) | $08, on, off
 .endmacro
 ; Triangle: timer t (f = 1789773 / (32 (t + 1)) Hz); the linear counter held at its maximum.
 .macro TRIANGLE t, on, off
-    .byte 2, $FF, $00, <(t), >(t) | $08, on, off
+    .byte 2, $FF, $00, <TIMER(t), >TIMER(t) | $08, on, off
 .endmacro
 ; Noise: the period index (long mode), volume 15.
 .macro NOISE period, on, off
