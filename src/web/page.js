@@ -1,7 +1,7 @@
 // quenrik's page: the core in quenrik.wasm (web.cpp's functions), paced by the clock at the
-// console's frame rate, drawn on the canvas, fed by the keyboard and a gamepad, with save states
-// in the browser's storage. With ?test in the address nothing runs by itself: the test drives
-// the frames through window.quenrikTest.
+// console's frame rate, drawn on the canvas, heard through an AudioWorklet (sound.js), fed by the
+// keyboard and a gamepad, with save states in the browser's storage. With ?test in the address
+// nothing runs by itself: the test drives the frames through window.quenrikTest.
 "use strict";
 
 (() => {
@@ -18,6 +18,10 @@
   // before it is read whole or copied into the module.
   const MAX_CARTRIDGE_BYTES = 16 + 512 + 255 * 16384 + 255 * 8192;
   const LOG_LINES = 400;
+  // The sound queued in the worklet, on average: a few frames, so that a late frame or two of
+  // the page's is not heard.
+  const SOUND_TARGET_SECONDS = 0.07;
+  const DEFAULT_VOLUME = 70;  // of 100
 
   const testMode = new URLSearchParams(location.search).has("test");
   const $ = (id) => document.getElementById(id);
@@ -100,6 +104,7 @@
       lines.push(line);
       if (line.kind === "M") {
         stopped = true;
+        updateSound();
         showBanner(line.text + " — the machine has stopped: R resets it, or load a state.");
         setStatus("Stopped: " + line.text, true);
       } else {
@@ -120,6 +125,7 @@
     framesRun += count;
     if (pictures > 0) draw();
     takeLog();
+    feedSound();
     return pictures;
   }
 
@@ -163,6 +169,7 @@
 
   function setPaused(on) {
     paused = on;
+    updateSound();
     $("pause").textContent = paused ? "Resume" : "Pause";
     if (paused) setStatus("Paused (P resumes).");
     else if (cartridge) setStatus("Playing " + cartridge.name + ".");
@@ -179,6 +186,7 @@
     if (!cartridge) return;
     core.reset();
     stopped = false;
+    updateSound();
     showBanner(null);
     addLog("» reset", "note");
     if (!paused) setStatus("Playing " + cartridge.name + ".");
@@ -221,6 +229,7 @@
     if (taken !== 1) return refuse(name, taken === null ? "the file is too large" : errorsOf(lines) || "refused by the loader");
     cartridge = { name, bytes, key: cartridgeKey(bytes) };
     stopped = false;
+    if (sound.node) sound.node.port.postMessage({ rate: core.soundRate() });
     // The core's picture is black until the game draws one, which it may never do.
     context.fillRect(0, 0, canvas.width, canvas.height);
     showBanner(null);
@@ -356,6 +365,7 @@
       core.setButtons(keyButtons | padButtons);
       drawn = core.runFrames(1) > 0;
       core.takeLog();
+      core.takeSound();  // heard when the frame is run for good
       return core.loadState(at, size);
     });
     const lines = takeLog();
@@ -366,6 +376,7 @@
     }
     if (drawn) draw();
     stopped = false;
+    updateSound();
     if (paused) $("speed").textContent = "paused";
     showBanner(null);
     setStatus("State of slot " + number + " loaded" + (paused ? " (paused)." : "."));
@@ -400,6 +411,146 @@
   }
   chooseSlot(1);
 
+  // ---- Sound ---------------------------------------------------------------------------------------
+  // The core's samples of each run of frames go to the worklet (sound.js), which plays them at the
+  // audio clock's pace, then through a GainNode, the volume. Browsers start sound only after the
+  // user did something: the AudioContext is made at the first click, key or touch.
+  const sound = {
+    context: null, node: null, gain: null,
+    failed: null,      // why there is no sound, if the browser has none to give
+    playing: false,    // the worklet is being fed
+    suspending: null,  // the timer that suspends the context once the fade is over
+    stats: null,       // the worklet's last report
+    recording: null,   // test mode: the samples of the frames run, in chunks
+    volume: DEFAULT_VOLUME,
+    muted: false,
+  };
+
+  // The settings kept across reloads; a browser without storage keeps them for this page only.
+  function remember(key, value) {
+    try {
+      localStorage.setItem(key, value);
+    } catch (error) { /* no storage */ }
+  }
+  function recall(key) {
+    try {
+      return localStorage.getItem(key);
+    } catch (error) {
+      return null;
+    }
+  }
+
+  function applyVolume() {
+    $("mute").setAttribute("aria-pressed", String(sound.muted));
+    $("volume").value = String(sound.volume);
+    if (!sound.gain) return;
+    // The slider's square: its steps sound even, from faint to full.
+    const level = sound.muted ? 0 : (sound.volume / 100) ** 2;
+    sound.gain.gain.setTargetAtTime(level, sound.context.currentTime, 0.01);
+  }
+
+  function setMuted(on) {
+    sound.muted = on;
+    remember("quenrik-muted", on ? "1" : "0");
+    applyVolume();
+  }
+
+  function setVolume(value) {
+    sound.volume = Math.max(0, Math.min(100, Math.round(value)));
+    remember("quenrik-volume", String(sound.volume));
+    applyVolume();
+  }
+
+  function showSoundInfo() {
+    $("sound-info").textContent = sound.failed ? "no sound: " + sound.failed
+      : sound.context === null ? "sound starts at a click or a key" : "";
+  }
+
+  // At a gesture: the context made (or resumed, as the browser may have held it back).
+  function startSound() {
+    if (sound.context !== null || sound.failed !== null) {
+      updateSound();
+      return;
+    }
+    if (!window.isSecureContext || !window.AudioContext || !window.AudioWorkletNode) {
+      // AudioWorklet needs a secure page: https, or the machine's own address.
+      sound.failed = !window.isSecureContext ? "the page is not served over https" : "this browser has no AudioWorklet";
+      showSoundInfo();
+      return;
+    }
+    const rate = core ? core.soundRate() : 48000;
+    try {
+      sound.context = new AudioContext({ sampleRate: rate, latencyHint: "interactive" });
+    } catch (error) {
+      // A rate the browser does not take: its own, and the worklet resamples.
+      sound.context = new AudioContext({ latencyHint: "interactive" });
+    }
+    showSoundInfo();
+    sound.context.audioWorklet.addModule("sound.js").then(() => {
+      sound.node = new AudioWorkletNode(sound.context, "quenrik-sound", {
+        numberOfInputs: 0, outputChannelCount: [2],
+        processorOptions: { rate: core ? core.soundRate() : rate, target: SOUND_TARGET_SECONDS },
+      });
+      sound.node.port.onmessage = (event) => { sound.stats = event.data; };
+      sound.gain = sound.context.createGain();
+      sound.gain.gain.value = 0;
+      sound.node.connect(sound.gain);
+      sound.gain.connect(sound.context.destination);
+      applyVolume();
+      updateSound();
+    }).catch((error) => {
+      sound.failed = "the sound's worklet did not start (" + error.message + ")";
+      sound.context.close();
+      showSoundInfo();
+      addLog("» " + sound.failed, "error");
+    });
+  }
+  for (const type of ["click", "keydown", "touchend"]) document.addEventListener(type, startSound, true);
+
+  // Sound only while the game runs and is seen: pause, a stopped machine and a hidden tab stop
+  // the feeding; the worklet fades out and drops what it holds, and the context sleeps. Feeding
+  // again, the worklet waits for its target fill, then fades in.
+  function updateSound() {
+    if (!sound.node) return;
+    const wanted = core !== null && cartridge !== null && !paused && !stopped && document.visibilityState === "visible";
+    if (wanted === sound.playing) {
+      if (wanted && sound.context.state !== "running") sound.context.resume().catch(() => {});
+      return;
+    }
+    sound.playing = wanted;
+    clearTimeout(sound.suspending);
+    if (wanted) {
+      sound.context.resume().catch(() => {});
+    } else {
+      sound.node.port.postMessage({ flush: true });
+      sound.suspending = setTimeout(() => {
+        if (!sound.playing) sound.context.suspend().catch(() => {});
+      }, 100);
+    }
+  }
+  document.addEventListener("visibilitychange", updateSound);
+
+  // The samples of the frames just run, taken from the module and sent to the worklet.
+  function feedSound() {
+    const frames = core.takeSound();
+    if (frames === 0 || (!sound.playing && sound.recording === null)) return;
+    const samples = new Int16Array(core.module.HEAPU8.buffer, core.sound(), 2 * frames);
+    if (sound.recording !== null) sound.recording.push(samples.slice());
+    // A context the browser has not let run yet would only pile them up.
+    if (sound.playing && sound.context.state === "running") {
+      const copy = samples.slice();
+      sound.node.port.postMessage({ samples: copy }, [copy.buffer]);
+    }
+  }
+
+  {
+    const volume = Number.parseInt(recall("quenrik-volume"), 10);
+    sound.volume = Number.isNaN(volume) ? DEFAULT_VOLUME : Math.max(0, Math.min(100, volume));
+    sound.muted = recall("quenrik-muted") === "1";
+    applyVolume();
+    showSoundInfo();
+  }
+
   // ---- Keyboard and gamepad ------------------------------------------------------------------------
   // The program's keys, in the pad's read order: A, B, Select, Start, Up, Down, Left, Right.
   const padKeys = { x: 0, z: 1, a: 2, s: 3, arrowup: 4, arrowdown: 5, arrowleft: 6, arrowright: 7 };
@@ -407,6 +558,8 @@
   document.addEventListener("keydown", (event) => {
     if (event.ctrlKey || event.altKey || event.metaKey) return;
     const key = event.key.toLowerCase();
+    // The volume reached with Tab takes the arrows; clicked with the mouse it lets the focus go.
+    if (event.target === $("volume") && key.startsWith("arrow")) return;
     if (key in padKeys) {
       keyButtons |= 1 << padKeys[key];
     } else if (key === "r") {
@@ -417,6 +570,8 @@
       if (!event.repeat) saveState();
     } else if (key === "f4") {
       if (!event.repeat) loadState();
+    } else if (key === "m") {
+      if (!event.repeat) setMuted(!sound.muted);
     } else {
       return;
     }
@@ -474,6 +629,8 @@
   $("reset").addEventListener("click", reset);
   $("save").addEventListener("click", saveState);
   $("load").addEventListener("click", loadState);
+  $("mute").addEventListener("click", () => setMuted(!sound.muted));
+  $("volume").addEventListener("input", () => setVolume(Number($("volume").value)));
   $("fast").addEventListener("change", () => core && core.setFastMode($("fast").checked ? 1 : 0));
   $("file").addEventListener("change", async () => {
     const file = $("file").files[0];
@@ -506,6 +663,10 @@
       setButtons: module._web_set_buttons,
       reset: module._web_reset,
       setFastMode: module._web_set_fast_mode,
+      takeSound: module._web_take_sound,
+      sound: module._web_sound,
+      soundDropped: module._web_sound_dropped,
+      soundRate: module._web_sound_rate,
       stateSize: module._web_state_size,
       saveState: module._web_save_state,
       loadState: module._web_load_state,
@@ -533,6 +694,14 @@
     get buttons() { return keyButtons | padButtons; },
     get status() { return statusLine.textContent; },
     get banner() { return banner.hidden ? null : banner.textContent; },
+    // The sound: the context's state and rate, the core's, and the worklet's last report.
+    get sound() {
+      return {
+        context: sound.context && sound.context.state, rate: sound.context && sound.context.sampleRate,
+        coreRate: core && core.soundRate(), playing: sound.playing, failed: sound.failed,
+        muted: sound.muted, volume: sound.volume, stats: sound.stats,
+      };
+    },
   };
   if (testMode) {
     const base64 = (bytes) => {
@@ -548,10 +717,29 @@
           core.setButtons(mask === null ? keyButtons | padButtons : mask);
           if (core.runFrames(1) > 0) draw();
           framesRun += 1;
+          feedSound();
         }
         takeLog();
         return framesRun;
       },
+      // The samples of the frames run from now on, until sound() answers them (int16 stereo,
+      // little-endian, in base64).
+      recordSound() {
+        sound.recording = [];
+      },
+      sound() {
+        const chunks = sound.recording || [];
+        sound.recording = null;
+        const bytes = new Uint8Array(chunks.reduce((sum, c) => sum + c.byteLength, 0));
+        let at = 0;
+        for (const chunk of chunks) {
+          bytes.set(new Uint8Array(chunk.buffer), at);
+          at += chunk.byteLength;
+        }
+        return base64(bytes);
+      },
+      // Sample frames waiting in the module (taken now, and thrown away), and those it dropped.
+      soundHeld: () => [core.takeSound(), core.soundDropped()],
       // The frame buffer (RGB565, little-endian) and the canvas (RGBA), in base64.
       picture() {
         const words = pictureWords();

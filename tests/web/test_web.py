@@ -9,6 +9,11 @@ hold the program's own words. The keys go through the driver as a user's would. 
 the page paces itself: the frames a second over a few seconds are printed, as are the site's
 size, the time to the first picture and the core's speed beside the native core's; none of
 those figures fails the test unless it is absurd.
+
+The sound: the samples the page takes from the module must equal the native core's
+(libretro_bench --audio) for the same frames, and what the page plays is heard through
+AnalyserNodes hung beside every node connected to the speakers by a script that runs before the
+page's own: a level with the sound cartridge's music, silence when paused, muted or hidden.
 """
 import argparse
 import base64
@@ -17,6 +22,7 @@ import gzip
 import http.server
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -65,6 +71,7 @@ class Program:
     BUTTONS = ("a", "b", "select", "start", "up", "down", "left", "right")
 
     def __init__(self, native):
+        self.native = native
         self.tool = os.path.join(native, "tests", "libretro", "quenrik_picture")
         self.roms = os.path.join(native, "roms")
         self.scratch = tempfile.mkdtemp(prefix="quenrik-web-")
@@ -392,7 +399,8 @@ def check_states(failures, page, program):
     page.wait_status("State saved in slot 1.")
     good = base64.b64decode(page.driver.execute_async_script(
         "const done = arguments[arguments.length - 1]; quenrikTest.readSlot(1).then(done, (e) => done(''));"))
-    failures.check(len(good) == 16 + 0x14000 + 54, "the saved state is a whole state", "%d bytes" % len(good))
+    # The header and hash, the image, the machine's fields, the sound unit's 176 bytes.
+    failures.check(len(good) == 16 + 0x14000 + 54 + 176, "the saved state is a whole state", "%d bytes" % len(good))
 
     # Broken states in slots 2-4: each refused with its reason, the game untouched.
     pc_out_of_range = bytearray(good)
@@ -438,6 +446,250 @@ def check_states(failures, page, program):
     page.click("save")
     status = page.wait("return /slot 2|stored/.test(window.quenrik.status) && window.quenrik.status", "the save's end")
     failures.check(status == "State saved in slot 2.", "a save after the browser closed the storage", status)
+
+
+# Before the page's own scripts: an AnalyserNode beside every node connected to the speakers, and
+# the changes of the tab's visibility and of those nodes' contexts' states, in order.
+TAP = """(() => {
+  const connect = AudioNode.prototype.connect, taps = [], events = [];
+  document.addEventListener("visibilitychange", () => events.push(document.visibilityState));
+  AudioNode.prototype.connect = function (target, ...rest) {
+    const result = connect.call(this, target, ...rest);
+    if (target instanceof AudioDestinationNode) {
+      this.context.addEventListener("statechange", (event) => events.push(event.target.state));
+      taps.push(this.context.createAnalyser());
+      connect.call(this, taps[taps.length - 1]);
+    }
+    return result;
+  };
+  window.quenrikTaps = { taps, events, peak: () => Math.max(0, ...taps.map((tap) => {
+    const data = new Float32Array(tap.fftSize);
+    tap.getFloatTimeDomainData(data);
+    return data.reduce((peak, v) => Math.max(peak, Math.abs(v)), 0);
+  })) };
+})();"""
+FIGURES = []     # lines the groups add to the figures printed at the end
+HEARD = 0.004    # a peak above this is sound (full scale is 1), below SILENT silence
+SILENT = 0.0005
+TARGET = 0.07    # the page's queue, in seconds (page.js)
+
+
+def sound_level(failures, page, name, heard, seconds=1.0):
+    """The highest level the taps saw over some seconds (each holds the last 2,048 samples)."""
+    level, end = 0, time.time() + seconds
+    while time.time() < end:
+        level = max(level, page.js("return quenrikTaps.peak()"))
+        time.sleep(0.03)
+    return failures.check(level > HEARD if heard else level < SILENT,
+                          name + (": heard, peak %.3f" % level if heard else ": silence"), "peak %.5f" % level)
+
+
+def native_sound(program, frames):
+    """The native core's samples of sound.nes's first frames (none pressed), and its rate."""
+    path = os.path.join(program.scratch, "sound.raw")
+    result = subprocess.run([os.path.join(program.native, "bench", "libretro_bench"), os.path.join(program.native, "quenrik_libretro.so"),
+                             program.rom("sound"), str(frames), "0", "--audio", path], capture_output=True, check=True)
+    with open(path, "rb") as f:
+        return f.read(), int(re.search(r"audio ([0-9]+) Hz", result.stderr.decode()).group(1))
+
+
+def check_sound_samples(failures, page, program):
+    """The samples the page takes frame by frame are the native core's; what the page does not
+    take the module keeps in a buffer of fixed room, counting what it drops."""
+    expected, rate = native_sound(program, 300)
+    ten = (len(native_sound(program, 310)[0]) - len(expected)) // 4
+    page.open()
+    page.load(program, "sound")
+    page.js("quenrikTest.recordSound()")
+    for _ in range(300):
+        page.frames([0])
+    got = base64.b64decode(page.js("return quenrikTest.sound()"))
+    at = next((i // 4 for i in range(0, min(len(got), len(expected)), 2) if got[i:i + 2] != expected[i:i + 2]), None)
+    failures.check(got == expected, "sound.nes, 300 frames: the page's %d stereo samples are the native core's" % (len(got) // 4),
+                   "native %d, first difference at %s" % (len(expected) // 4, at))
+    levels = struct.unpack("<%dh" % (len(got) // 2), got)
+    failures.check(max(levels) - min(levels) > 1000, "sound.nes is heard in the samples", "from %d to %d" % (min(levels), max(levels)))
+    failures.check(page.js("return window.quenrik.sound.coreRate") == rate, "the page reads the core's rate, %d Hz" % rate)
+    failures.check(page.js("return quenrikTest.soundHeld()") == [0, 0], "taken every frame, no sample is lost")
+    page.js("quenrikTest.bench(10, false)")
+    held = page.js("return quenrikTest.soundHeld()")
+    failures.check(held == [4096, ten - 4096], "10 frames not taken: the module keeps 4,096 sample frames, counts the rest dropped",
+                   "%r of %d" % (held, ten))
+
+
+def check_sound_speakers(failures, page, program):
+    """The sound cartridge through the page's audio nodes, as it reaches the speakers."""
+    tap = page.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": TAP})["identifier"]
+    sound = lambda: page.js("return window.quenrik.sound")
+    try:
+        page.open(test=False)
+        page.js("localStorage.clear()")
+        page.open(test=False)
+        page.choose_file(program.rom("sound"))
+        page.wait_status("Playing sound.nes.")
+        time.sleep(0.3)
+        info = page.js("return document.getElementById('sound-info').textContent")
+        failures.check(sound()["context"] is None and page.js("return quenrikTaps.taps.length") == 0 and
+                       info == "sound starts at a click or a key", "no sound before a gesture, and the page says why", info)
+        page.click("screen")
+        page.wait("return window.quenrik.sound.stats && window.quenrik.sound.stats.state === 'playing'", "the sound plays")
+        now = sound()
+        failures.check(now["context"] == "running" and now["rate"] == now["coreRate"] and page.js("return quenrikTaps.taps.length") == 1,
+                       "a click starts the sound, at the core's rate", str(now))
+        sound_level(failures, page, "sound.nes after a click", True, 1.5)
+        stats = sound()["stats"]
+        FIGURES.append("sound in Chromium, its first %.1f s: queue %.0f ms (%.0f ms on average), %d dropped, %d repeated, %d starved" %
+                       (stats["played"] / now["rate"], stats["fill"] * 1000, stats["average"] * 1000, stats["dropped"],
+                        stats["repeated"], stats["starved"]))
+
+        page.click("pause")
+        time.sleep(0.3)
+        sound_level(failures, page, "paused", False, 0.5)
+        now = sound()
+        failures.check(now["context"] == "suspended" and now["stats"]["state"] == "waiting" and now["stats"]["starved"] == stats["starved"],
+                       "paused: the queue flushed (not run dry), the context suspended", str(now))
+        page.click("pause")
+        sound_level(failures, page, "resumed", True, 1.5)
+        page.click("mute")
+        time.sleep(0.2)
+        sound_level(failures, page, "muted", False)
+        ActionChains(page.driver).send_keys("m").perform()
+        sound_level(failures, page, "M unmutes", True, 1.5)
+
+        # The volume reached with Tab takes the arrows: down to nothing, then up to 60.
+        page.js("document.getElementById('mute').focus()")
+        ActionChains(page.driver).send_keys(Keys.TAB).send_keys(*[Keys.ARROW_LEFT] * 20).perform()
+        time.sleep(0.2)
+        failures.check([page.js("return document.activeElement.id"), sound()["volume"], page.js("return window.quenrik.buttons")] ==
+                       ["volume", 0, 0], "the volume reached with Tab, turned down with the arrows, which the game did not get")
+        sound_level(failures, page, "the volume at 0", False)
+        ActionChains(page.driver).send_keys(*[Keys.ARROW_RIGHT] * 12).perform()
+        page.click("mute")
+        # Kept across a reload; there a key starts the sound as a click does.
+        page.open(test=False)
+        kept = page.js("return [document.getElementById('volume').value, document.getElementById('mute').getAttribute('aria-pressed'),"
+                       " window.quenrik.sound.volume, window.quenrik.sound.muted]")
+        failures.check(kept == ["60", "true", 60, True], "volume and mute are kept after a reload", str(kept))
+        ActionChains(page.driver).send_keys("x").perform()
+        page.wait("return window.quenrik.sound.context === 'running'", "a key starts the sound")
+        sound_level(failures, page, "still muted after the reload", False, 0.5)
+        page.click("mute")
+        page.choose_file(program.rom("sound"))
+        page.wait_status("Playing sound.nes.")
+        sound_level(failures, page, "unmuted after the reload, at volume 60", True, 1.5)
+
+        # A hidden tab: the context suspended until the tab is seen again.
+        shown, seen = page.driver.current_window_handle, page.js("return quenrikTaps.events.length")
+        page.driver.switch_to.new_window("tab")
+        time.sleep(1.5)
+        page.driver.close()
+        page.driver.switch_to.window(shown)
+        page.wait("return window.quenrik.sound.context === 'running'", "the sound back")
+        events = page.js("return quenrikTaps.events.slice(arguments[0])", seen)
+        failures.check(events == ["hidden", "suspended", "visible", "running"], "a hidden tab: the context suspended until it is seen",
+                       " ".join(events))
+        sound_level(failures, page, "the tab seen again", True, 1.5)
+        page.choose_file(program.rom("countdown"))
+        page.wait("return window.quenrik.status.startsWith('Stopped')", "the machine stops")
+        time.sleep(0.3)
+        failures.check(sound()["context"] == "suspended", "a stopped machine: the context suspended")
+    finally:
+        page.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument", {"identifier": tap})
+
+
+# The worklet (sound.js) in the page's thread on simulated clocks, for a minute: the page's display
+# every 1/60 s of its clock running the frames due as the page does, the audio taking 128 samples
+# at a time. The signal is a ramp of 1 a sample (each sample played tells which one it is) or a
+# 440 Hz tone; figures are taken after 20 s.
+SIMULATION = """
+const [source, cases, target] = arguments;
+let Processor = null;
+globalThis.AudioWorkletProcessor = class { constructor() { this.port = { postMessage() {} }; } };
+globalThis.registerProcessor = (name, processor) => { Processor = processor; };
+(0, eval)(source);
+const FRAME = 655171 / 39375000;
+return cases.map(([rate, output, clock, ramp, stopAt]) => {
+  globalThis.sampleRate = output;
+  const p = new Processor({ processorOptions: { rate, target } });
+  const value = ramp ? (i) => (i % 30000) - 15000 : (i) => Math.round(8192 * Math.sin(2 * Math.PI * 440 * i / rate));
+  const r = { low: 1, high: 0, sum: 0, steep: 0, crossings: 0, odd: 0, closest: 1e9, tail: 0 };
+  let next = 0, owed = 0, carry = 0, k = 0, last = 0, corrected = -1e9, start = null, flushed = null, t = 0;
+  for (; t < 60 * output; t += 128) {
+    for (; next <= t / output; next += 1 / 60) {
+      if (stopAt !== null && next >= stopAt) {
+        if (flushed === null) p.receive({ flush: true });
+        flushed = flushed === null ? t : flushed;
+        continue;
+      }
+      for (owed += clock / 60; owed >= FRAME; owed -= FRAME) {
+        carry += rate * 655171;
+        const samples = new Int16Array(2 * Math.floor(carry / 39375000));
+        carry %= 39375000;
+        for (let i = 0; i < samples.length; i += 2) samples[i] = samples[i + 1] = value(k++);
+        p.receive({ samples });
+      }
+    }
+    if (t >= 20 * output && start === null) start = Object.assign({}, p.stats);
+    const left = new Float32Array(128);
+    p.process([], [[left, new Float32Array(128)]]);
+    left.forEach((v, i) => {
+      r.steep = Math.max(r.steep, Math.abs(v - last));
+      r.crossings += last < 0 && v >= 0;
+      const step = Math.round((v - last) * 32768);
+      if (ramp && start !== null && p.envelope === 1 && step > -10000 && step !== 1) {
+        r.odd += step !== 0 && step !== 2;
+        r.closest = Math.min(r.closest, t + i - corrected);
+        corrected = t + i;
+      }
+      r.tail += flushed !== null && t + i > flushed + 0.006 * output + 128 && v !== 0;
+      last = v;
+    });
+    if (start !== null) [r.low, r.high, r.sum] = [Math.min(r.low, p.fill()), Math.max(r.high, p.fill()), r.sum + p.fill()];
+  }
+  for (const key in p.stats) r[key] = p.stats[key] - start[key];
+  r.average = r.sum / ((t - 20 * output) / 128);
+  return r;
+});
+"""
+
+
+def check_sound_worklet(failures, page, program):
+    """The worklet on simulated clocks: the queue keeps its target by single samples dropped or
+    repeated, never more than one in 200; a drift beyond that, a page that stops and another rate
+    go without clicks."""
+    page.open()
+    with open(os.path.join(page.site, "sound.js")) as f:
+        source = f.read()
+    # name: the core's rate, the audio's, the page's clock against the audio's, a ramp (or a tone), the page's stop
+    cases = {"same clocks": [48000, 48000, 1, True, None], "the page 0.3% fast": [48000, 48000, 1.003, True, None],
+             "the page 0.3% slow": [48000, 48000, 0.997, True, None], "the page 1% fast": [48000, 48000, 1.01, False, None],
+             "the page 1% slow": [48000, 48000, 0.99, False, None], "paused at 30 s": [48000, 48000, 1, False, 30],
+             "48 kHz played at 44.1 kHz": [48000, 44100, 1, False, None]}
+    results = page.js(SIMULATION, source, list(cases.values()), TARGET)
+    for (name, (rate, output, clock, ramp, stop)), r in zip(cases.items(), results):
+        net = (r["dropped"] - r["repeated"]) / r["played"]
+        FIGURES.append("sound on simulated clocks, %s: queue %.0f ms on average (%.0f-%.0f); %d dropped, %d repeated (%+.2f%%), "
+                       "%d starved, %d skipped" % (name, r["average"] * 1000, r["low"] * 1000, r["high"] * 1000, r["dropped"],
+                                                   r["repeated"], net * 100, r["starved"], r["skipped"]))
+        # The tone's steepest step from one sample to the next, with a sample left out: a click is far above.
+        smooth = r["steep"] < 0.25 * 2 * 3.1416 * 440 / output * 2.2
+        detail = str({key: round(value, 4) for key, value in r.items()})
+        name = "the worklet, " + name
+        if ramp:
+            failures.check(abs(r["average"] - TARGET) < 0.02 and r["starved"] == r["skipped"] == 0, name + ": the queue keeps its target "
+                           "(%.0f ms)" % (r["average"] * 1000), detail)
+            failures.check(abs(net - (clock - 1)) < 0.0003 and r["odd"] == 0 and r["closest"] >= 200 and min(r["dropped"], r["repeated"]) == 0,
+                           name + (": the drift taken up by single samples, at least 200 apart" if clock != 1 else ": hardly a sample corrected"),
+                           detail)
+        elif clock != 1:
+            failures.check(r["skipped" if clock > 1 else "starved"] > 0 and r["high"] < 5 * TARGET and smooth and
+                           max(r["dropped"], r["repeated"]) <= r["played"] / 200 + 1,
+                           name + ": beyond one sample in 200 the queue %s, faded, no click" % ("skips" if clock > 1 else "runs dry"), detail)
+        elif stop is not None:
+            failures.check(r["tail"] == 0 and smooth, name + ": faded out within 6 ms of the flush, no click", detail)
+        else:
+            failures.check(abs(r["crossings"] / 60 - 440) < 1 and smooth and r["starved"] == 0,
+                           name + ": the tone's pitch kept, no click", detail)
 
 
 def check_stop(failures, page, program):
@@ -541,22 +793,31 @@ def check_controls(failures, page, program):
     page.open()
     page.js("document.activeElement.blur()")
     reached = []
-    for _ in range(12):
+    for _ in range(14):
         ActionChains(page.driver).send_keys(Keys.TAB).perform()
         reached.append(page.js("const e = document.activeElement; return e.id || 'slot ' + e.dataset.slot"))
-    wanted = ["pause", "reset", "fast", "file", "slot 1", "slot 2", "slot 3", "slot 4", "save", "load"]
+    wanted = ["pause", "reset", "fast", "file", "mute", "volume", "slot 1", "slot 2", "slot 3", "slot 4", "save", "load"]
     failures.check(all(name in reached for name in wanted), "every control is reached with Tab", " ".join(reached))
-    for control in ["pause", "fast"]:
+    state = "return [window.quenrik.paused, document.getElementById('fast').checked, window.quenrik.sound.muted]"
+    for control in ["pause", "fast", "mute"]:
         for key, name in [(Keys.SPACE, "Space"), (Keys.ENTER, "Enter")]:
             page.click(control)
-            before = page.js("return [window.quenrik.paused, document.getElementById('fast').checked]")
+            before = page.js(state)
             ActionChains(page.driver).send_keys(key).perform()
-            after = page.js("return [window.quenrik.paused, document.getElementById('fast').checked]")
+            after = page.js(state)
             failures.check(before == after, "%s after a click on %s leaves it alone" % (name, control), "%r, %r" % (before, after))
     ActionChains(page.driver).key_down("x").key_down(Keys.ARROW_UP).perform()
     held = page.js("return window.quenrik.buttons")
     ActionChains(page.driver).key_up("x").key_up(Keys.ARROW_UP).perform()
     failures.check(held == A | UP, "and the game keys then reach the game", str(held))
+    # The volume clicked with the mouse leaves the arrows to the game too.
+    page.click("volume")
+    volume = page.js("return window.quenrik.sound.volume")
+    ActionChains(page.driver).key_down(Keys.ARROW_LEFT).perform()
+    held = page.js("return window.quenrik.buttons")
+    ActionChains(page.driver).key_up(Keys.ARROW_LEFT).perform()
+    failures.check(held == LEFT and page.js("return window.quenrik.sound.volume") == volume,
+                   "after a click on the volume the arrows reach the game", "%s, volume %s" % (held, volume))
 
 
 def console_errors(failures, driver, during, expected=None):
@@ -650,7 +911,8 @@ def main():
     rate = first_picture = speeds = None
     try:
         groups = [check_pacing] if arguments.figures_only else [
-            check_pacing, check_pictures, check_keys, check_controls, check_start, check_files, check_states, check_stop]
+            check_pacing, check_pictures, check_keys, check_controls, check_start, check_files, check_states, check_stop,
+            check_sound_samples, check_sound_speakers, check_sound_worklet]
         for group in [g for g in groups if arguments.k in g.__name__]:
             try:
                 if group is check_pacing:
@@ -678,6 +940,8 @@ def main():
     if rate is not None:
         print("  first picture %.0f ms after the page's load began" % first_picture)
         print("  paced: %.1f frames a second (the console's 60.0988)" % rate)
+    for line in FIGURES:
+        print("  " + line)
     if speeds is not None:
         print("  frames a second      in Chromium   drawn too    native   Chromium/native")
         for cartridge, core, drawn, native in speeds:
