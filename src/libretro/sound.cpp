@@ -25,7 +25,8 @@ CoreSound sound;
 
 // ---- Time -----------------------------------------------------------------------------------
 // A frame is 8,228 instructions and 29,780.5 CPU cycles: pass k of a frame starts at cycle
-// (k * 29780.5 + the frame's half cycle) / (8228 / 1), in units of 1/16456 of a cycle.
+// (k * 59,561 + h * 8,228) / 16,456, whole cycles from the frame's start, where h is 1 in the
+// frames that start half a cycle into one (every other frame).
 constexpr std::uint32_t cycles_twice = 59561, passes_twice = 2 * passes_per_frame;
 
 std::uint32_t cycle_of(std::uint32_t pass) {
