@@ -23,6 +23,12 @@ std::vector<std::uint8_t> state() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::start_core();
+    // Inputs shorter than a state could never load one.
+    if (retro_serialize_size() != QUENRIK_FUZZ_STATE_BYTES) {
+        std::fprintf(stderr, "fuzz_state: states are %zu bytes, the fuzzer's inputs at most %d\n",
+                     retro_serialize_size(), QUENRIK_FUZZ_STATE_BYTES);
+        std::abort();
+    }
     std::FILE* file = std::fopen(QUENRIK_FUZZ_CARTRIDGE, "rb");
     if (file == nullptr) std::abort();
     for (int byte; (byte = std::fgetc(file)) != EOF;) cartridge.push_back(static_cast<std::uint8_t>(byte));
