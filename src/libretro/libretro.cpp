@@ -320,6 +320,7 @@ RETRO_API void retro_run() {
 RETRO_API void retro_reset() {
     if (!loaded) return;
     state.reset_request.set(1);
+    sound_reset(image);
     if (stopped) {
         CpuRegisters& r = state.registers;
         cpu_service_interrupts(state.reset_request, state.nmi_request, state.interrupt_cause, r.pc, r.sp, r.p, image);

@@ -91,6 +91,13 @@ void sound_power(RunState& state, std::uint32_t rate) {
 
 ApuState& sound_unit() { return sound.apu; }
 
+void sound_reset(std::uint8_t* image) {
+    ApuState& apu = sound.apu;
+    apu_write(apu, image, apu.now, 0x4015, 0);
+    apu_write(apu, image, apu.now, 0x4017, static_cast<std::uint8_t>(apu.frame.five_step << 7 | apu.frame.inhibit << 6));
+    refresh_line();
+}
+
 void sound_irq_refresh() { refresh_line(); }
 
 bool irq_input_raised() { return sound.irq; }

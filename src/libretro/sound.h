@@ -16,6 +16,10 @@ void sound_power(RunState& state, std::uint32_t rate);
 // The unit itself, for states.
 ApuState& sound_unit();
 
+// The console's reset button: the channels are silenced (0x4015 written with 0) and the frame
+// counter starts again in the mode it had, as a write of 0x4017 would.
+void sound_reset(std::uint8_t* image);
+
 // The IRQ input as the unit asks for it now (after a power-on or a state loaded).
 void sound_irq_refresh();
 

@@ -817,8 +817,22 @@ TEST_F(Core, SoundComesBackTheSameFromAStateAndOffIsSilence) {
     run(600, 10);
     EXPECT_EQ(fe.heard == sound, true) << "a freshly loaded machine";
 
+    // The reset button silences the channels: a cartridge that plays its tone only once, at its
+    // first start, is silent after a reset (RAM 0x00 remembers the start).
+    ASSERT_TRUE(load(cartridge_running({0xA5, 0x00, 0xD0, 0x16, 0xE6, 0x00, 0xA9, 0x01, 0x8D, 0x15, 0x40, 0xA9, 0xBF,
+                                        0x8D, 0x00, 0x40, 0xA9, 0xFD, 0x8D, 0x02, 0x40, 0xA9, 0x00, 0x8D, 0x03, 0x40,
+                                        0x4C, 0x1A, 0x80})));
+    run(10);
+    core.retro_reset();
+    run(20);
+    fe.heard.clear();
+    run(10);
+    EXPECT_LE(*std::max_element(fe.heard.begin(), fe.heard.end()), 1) << "after a reset";
+    EXPECT_GE(*std::min_element(fe.heard.begin(), fe.heard.end()), -1) << "after a reset";
+
     fe.options["quenrik_sound"] = "disabled";
     fe.options_updated = true;
+    ASSERT_TRUE(load(tone_cartridge()));
     ASSERT_TRUE(restore(state));
     fe.heard.clear();
     const Frames silent = run(600, 10);
