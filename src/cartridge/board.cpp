@@ -213,6 +213,8 @@ BoardWriteAnswer board_write(BoardState& board, const std::uint8_t* prg, std::ui
         if (!board.ram_writable) return {BoardWrite::nothing, 0};
         return {BoardWrite::prg_ram, (address - 0x6000u) & (board.prg_ram_bytes - 1)};
     }
+    // NROM has no register: a write to its ROM does nothing.
+    if (model(board).write == no_write) return {BoardWrite::nothing, 0};
     if (board.bus_conflicts) value &= prg[board_prg_offset(board, address)];
     if (model(board).write(board, cycle, address, value)) model(board).update(board);
     return {BoardWrite::board_register, 0};
@@ -242,7 +244,8 @@ namespace {
 
 // Every field that lasts, with the largest value it can take: the cartridge's fields (which a
 // state must share with the board it is loaded into), then the registers, each 0 on the boards
-// that do not have it. The windows follow from the registers and are not kept.
+// that do not have it (the board's kind is the one of the state loaded into, which the loaded
+// one must equal). The windows follow from the registers and are not kept.
 template <typename Visit>
 constexpr void visit_fields(BoardState& b, Visit&& field) {
     constexpr std::uint32_t any = 0xFFFFFFFF;
@@ -290,7 +293,7 @@ bool board_load(BoardState& board, const std::uint8_t* in) {
     // Another cartridge's state, or one with fields the board never leaves together: bits in
     // the shift register below those shifted in, a reload asked with the counter not at zero,
     // an interrupt pending while disabled.
-    sound = sound && taken.board == board.board && taken.wiring == board.wiring;
+    sound = sound && taken.board == board.board && board.board < board_kinds && taken.wiring == board.wiring;
     sound = sound && taken.bus_conflicts == board.bus_conflicts && taken.chr_writable == board.chr_writable;
     sound = sound && taken.prg_bytes == board.prg_bytes && taken.chr_bytes == board.chr_bytes;
     sound = sound && taken.prg_ram_bytes == board.prg_ram_bytes;

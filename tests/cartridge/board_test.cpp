@@ -190,7 +190,7 @@ TEST(BoardTest, Mmc3IrqSequences) {
     EXPECT_FALSE(board_irq(uxrom.board));
 }
 
-// ---- PRG RAM and bus conflicts --------------------------------------------------------------------
+// ---- What a write reaches: PRG RAM, a register, nothing; bus conflicts --------------------------------------------------------------------
 TEST(BoardTest, PrgRamAccess) {
     using B = BoardKind;
     struct Case {
@@ -204,6 +204,8 @@ TEST(BoardTest, PrgRamAccess) {
     const Case cases[] = {
         {"NROM without RAM", cart(B::nrom, 32, 8, Wiring::vertical, 0), {}, 0x6000, board_open_bus, BoardWrite::nothing},
         {"below 0x6000", cart(B::nrom, 32, 8), {}, 0x5FFF, board_open_bus, BoardWrite::nothing},
+        {"NROM's ROM", cart(B::nrom, 32, 8), {}, 0x8000, board_open_bus, BoardWrite::nothing},
+        {"UxROM's register", cart(B::uxrom, 128, 0, Wiring::vertical, 2), {}, 0xFFFF, board_open_bus, BoardWrite::board_register},
         {"UxROM with 2 KB mirrored", cart(B::uxrom, 128, 0, Wiring::vertical, 2), {}, 0x6801, 0x001, BoardWrite::prg_ram},
         {"MMC1 enabled at power-on", cart(B::mmc1, 128, 0), {}, 0x7123, 0x1123, BoardWrite::prg_ram},
         {"MMC1 disabled by PRG bit 4", cart(B::mmc1, 128, 0), {{0xE000, 0x10}}, 0x6000, board_open_bus, BoardWrite::nothing},
