@@ -191,17 +191,16 @@ void board_power(BoardState& board, const CartridgeInfo& cartridge) {
     b.prg_bytes = cartridge.prg_bytes;
     b.chr_bytes = cartridge.chr_rom_bytes ? cartridge.chr_rom_bytes : cartridge.chr_ram_bytes;
     b.prg_ram_bytes = cartridge.prg_ram_bytes + cartridge.prg_nvram_bytes;
-    // MMC1 comes up with the last bank fixed at 0xC000, where the reset vector is.
-    b.mmc1_control = 0x0C;
-    // MMC3's registers are unknown at power-on; these make a readable start, with the
-    // mirroring the header gives and the RAM enabled and writable.
-    const std::uint8_t banks[8] = {0, 2, 4, 5, 6, 7, 0, 1};
-    std::memcpy(b.mmc3_bank, banks, sizeof banks);
-    b.mmc3_mirroring = cartridge.wiring == Wiring::horizontal;
-    b.mmc3_ram = 0x80;
-    // The registers of the other boards stay zero, which the state checks rely on.
-    if (cartridge.board != BoardKind::mmc1) b.mmc1_control = 0;
-    if (cartridge.board != BoardKind::mmc3) std::memset(b.mmc3_bank, 0, sizeof b.mmc3_bank), b.mmc3_mirroring = 0, b.mmc3_ram = 0;
+    // The other boards' registers stay zero, which the state checks rely on.
+    if (cartridge.board == BoardKind::mmc1) {
+        b.mmc1_control = 0x0C;  // the last bank fixed at 0xC000, where the reset vector is
+    } else if (cartridge.board == BoardKind::mmc3) {
+        // Unknown at power-on: a readable start, with the header's mirroring and the RAM enabled.
+        const std::uint8_t banks[8] = {0, 2, 4, 5, 6, 7, 0, 1};
+        std::memcpy(b.mmc3_bank, banks, sizeof banks);
+        b.mmc3_mirroring = cartridge.wiring == Wiring::horizontal;
+        b.mmc3_ram = 0x80;
+    }
     model(b).update(b);
     board = b;
 }
