@@ -837,9 +837,12 @@ def centre(page, selector):
 PHONES = [("portrait", 390, 844), ("landscape", 844, 390)]
 
 
-def phone(page, width, height):
+SCREENSHOTS = None  # where check_phone saves the page on a phone, if asked (--screenshots)
+
+
+def phone(page, width, height, scale=2):
     page.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                                {"width": width, "height": height, "deviceScaleFactor": 2, "mobile": True})
+                                {"width": width, "height": height, "deviceScaleFactor": scale, "mobile": True})
     page.driver.execute_cdp_cmd("Emulation.setTouchEmulationEnabled", {"enabled": True, "maxTouchPoints": 5})
 
 
@@ -908,6 +911,17 @@ def check_phone(failures, page, program):
             moved = page.js("return [scrollX, scrollY, visualViewport.scale]")
             failures.check(moved == [0, 0, 1], name + ": swipes over the pad and the picture neither scroll nor zoom", str(moved))
             failures.check(page.js("return window.quenrik.sound.context") is not None, name + ": the first touch started the sound")
+        if SCREENSHOTS:
+            # The demo on its own clock, the thumb on the cross's right and a finger on A.
+            orientation, width, height = PHONES[0]
+            phone(page, width, height, scale=1)
+            page.open(test=False)
+            time.sleep(1)
+            c = centre(page, "#cross")
+            touch(page, "touchStart", (0, (c[0] + c[0] / 3, c[1])), (1, centre(page, '[data-button="0"]')))
+            time.sleep(0.5)
+            page.driver.save_screenshot(os.path.join(SCREENSHOTS, "web-phone.png"))
+            touch(page, "touchEnd")
     finally:
         desktop(page)
 
@@ -1144,6 +1158,8 @@ def main():
     program = Program(arguments.native)
     if arguments.screenshots:
         os.makedirs(arguments.screenshots, exist_ok=True)
+        global SCREENSHOTS
+        SCREENSHOTS = arguments.screenshots
 
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Serving, directory=arguments.site))
     threading.Thread(target=server.serve_forever, daemon=True).start()
