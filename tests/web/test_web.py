@@ -926,6 +926,50 @@ def check_phone(failures, page, program):
         desktop(page)
 
 
+def check_settings(failures, page, program):
+    """The screen's settings on a phone: the picture's shape and vibration are the player's and
+    kept; full screen; the pad hidden on a desktop unless asked for."""
+    try:
+        phone(page, 390, 844)
+        page.open()
+        ratio = "const r = document.getElementById('screen-box').getBoundingClientRect(); return r.width / r.height"
+        buzz = ("window.buzzes = []; navigator.vibrate = (ms) => { window.buzzes.push(ms); return true; };")
+        a = centre(page, '[data-button="0"]')
+        page.js(buzz)
+        touch(page, "touchStart", (0, a))
+        touch(page, "touchEnd")
+        failures.check(page.js("return window.buzzes.length") == 0, "a phone: no vibration by default")
+        page.js("document.getElementById('vibrate').click();"
+                "const shape = document.getElementById('aspect'); shape.value = '4:3'; shape.dispatchEvent(new Event('change'));")
+        for reloaded in (False, True):
+            if reloaded:
+                page.open()
+                page.js(buzz)
+            touch(page, "touchStart", (0, a))
+            touch(page, "touchEnd")
+            got = page.js("return [window.buzzes.length, document.getElementById('vibrate').checked]") + [page.js(ratio)]
+            failures.check(got[:2] == [1, True] and abs(got[2] - 4 / 3) < 0.01, "a phone: vibration asked for and the 4:3 shape" + (", kept after a reload" if reloaded else ""), str(got))
+        page.js("document.getElementById('vibrate').click(); localStorage.removeItem('quenrik-aspect');")
+        touch(page, "touchStart", (0, centre(page, '[data-action="fullscreen"]')))
+        touch(page, "touchEnd")
+        page.wait("return !!document.fullscreenElement", "full screen")
+        failures.check(True, "a phone: the pad's full-screen key")
+        page.js("document.exitFullscreen()")
+        page.wait("return window.quenrik.wakeLock === 'held'", "the screen kept awake while playing")
+        page.click("pause")
+        page.wait("return window.quenrik.wakeLock === 'released'", "the screen let sleep when paused")
+        failures.check(True, "a phone: the screen kept awake while playing, not when paused")
+    finally:
+        desktop(page)
+    page.open()
+    failures.check(page.js("return [window.quenrik.touchShown, getComputedStyle(document.getElementById('pad-cross')).display]") == [False, "none"],
+                   "a desktop: no on-screen pad")
+    page.driver.get(page.url + "?test&touch")
+    page.wait("return !!(window.quenrik && window.quenrik.cartridge)", "the page started")
+    failures.check(page.js("return [window.quenrik.touchShown, getComputedStyle(document.getElementById('pad-cross')).display]") == [True, "flex"],
+                   "a desktop with ?touch: the on-screen pad")
+
+
 def check_remap(failures, page, program):
     """A key and a gamepad button changed in the page's table are kept across a reload and reach
     the game; Default keys brings the program's keys back."""
@@ -1182,7 +1226,7 @@ def main():
     try:
         groups = [check_pacing] if arguments.figures_only else [
             check_pacing, check_pictures, check_keys, check_controls, check_start, check_files, check_states, check_stop,
-            check_sound_samples, check_sound_speakers, check_sound_worklet, check_phone, check_remap, check_install,
+            check_sound_samples, check_sound_speakers, check_sound_worklet, check_phone, check_settings, check_remap, check_install,
             check_offline]
         for group in [g for g in groups if arguments.k in g.__name__]:
             try:
