@@ -1,7 +1,8 @@
 // quenrik's page: the core in quenrik.wasm (web.cpp's functions), paced by the clock at the
 // console's frame rate, drawn on the canvas, heard through an AudioWorklet (sound.js), fed by the
-// keyboard and a gamepad, with save states in the browser's storage. With ?test in the address
-// nothing runs by itself: the test drives the frames through window.quenrikTest.
+// keyboard, a gamepad and the on-screen pad, with save states in the browser's storage, kept for
+// offline use by a service worker (sw.js). With ?test in the address nothing runs by itself: the
+// test drives the frames through window.quenrikTest. ?touch shows the on-screen pad on a desktop.
 "use strict";
 
 (() => {
@@ -23,7 +24,8 @@
   const SOUND_TARGET_SECONDS = 0.07;
   const DEFAULT_VOLUME = 70;  // of 100
 
-  const testMode = new URLSearchParams(location.search).has("test");
+  const options = new URLSearchParams(location.search);
+  const testMode = options.has("test");
   const $ = (id) => document.getElementById(id);
   const canvas = $("screen"), context = canvas.getContext("2d", { alpha: false });
   const statusLine = $("status"), banner = $("banner"), logPanel = $("log");
@@ -33,7 +35,8 @@
   let paused = false;
   let stopped = false;        // the core stopped the machine (an unknown opcode)
   let slot = 1;
-  let keyButtons = 0, padButtons = 0;
+  let keyButtons = 0, padButtons = 0, touchButtons = 0;
+  const held = () => keyButtons | padButtons | touchButtons;
   let framesRun = 0;
   let firstPictureMs = null;  // from the start of the page's load
 
@@ -63,15 +66,37 @@
     if (firstPictureMs === null) firstPictureMs = performance.now();
   }
 
-  // The largest whole multiple of 320x240 that fits the page's width and most of its height.
+  // The picture's shape: the program's window (320x240, square pixels, the picture between black
+  // columns), or the picture alone with the console's pixels (8:7) or stretched to 4:3. The canvas
+  // stays the window; the other shapes show its middle through #screen-box.
+  const SHAPES = { window: 320 / 240, "8:7": (256 * 8 / 7) / 240, "4:3": 4 / 3 };
+  // On a desktop, the program's window at the largest whole multiple that fits the page's width
+  // and most of its height; the other shapes fill that room. With the on-screen pad, the screen's
+  // width in portrait (the pad below), its height in landscape (the pad at the sides).
   function fitScreen() {
-    const room = Math.min((document.documentElement.clientWidth - 24) / 320, (window.innerHeight * 0.8) / 240);
-    const scale = Math.max(1, Math.floor(room));
-    canvas.style.width = 320 * scale + "px";
-    canvas.style.height = 240 * scale + "px";
+    document.body.classList.toggle("touch", touchShown);
+    const box = $("screen-box"), shape = $("aspect").value, ratio = SHAPES[shape] || SHAPES.window;
+    const width = document.documentElement.clientWidth, height = document.documentElement.clientHeight;
+    let w, h;
+    if (!touchShown && shape === "window") {
+      const scale = Math.max(1, Math.floor(Math.min((width - 24) / 320, (height * 0.8) / 240)));
+      w = 320 * scale;
+      h = 240 * scale;
+    } else {
+      const landscape = touchShown && width > height;
+      const most = !touchShown ? [width - 24, height * 0.8] : landscape ? [width * 0.62, height] : [width, height * 0.62];
+      w = Math.min(most[0], most[1] * ratio);
+      h = Math.floor(w / ratio);
+      w = Math.floor(w);
+    }
+    const wide = shape === "window" ? w : w * 320 / 256;  // the canvas, black columns and all
+    box.style.width = w + "px";
+    box.style.height = h + "px";
+    canvas.style.width = wide + "px";
+    canvas.style.height = h + "px";
+    canvas.style.marginLeft = -(wide - w) / 2 + "px";
   }
   window.addEventListener("resize", fitScreen);
-  fitScreen();
 
   // ---- Text: the core's log, the page's notes, the status line ---------------------------------
   function addLog(text, kind) {
@@ -120,7 +145,7 @@
 
   // ---- Running ---------------------------------------------------------------------------------
   function runFrames(count) {
-    core.setButtons(keyButtons | padButtons);
+    core.setButtons(held());
     const pictures = core.runFrames(count);
     framesRun += count;
     if (pictures > 0) draw();
@@ -362,7 +387,7 @@
     let drawn = false;
     const taken = withBytes(bytes, (at, size) => {
       if (core.loadState(at, size) !== 1) return 0;
-      core.setButtons(keyButtons | padButtons);
+      core.setButtons(held());
       drawn = core.runFrames(1) > 0;
       core.takeLog();
       core.takeSound();  // heard when the frame is run for good
@@ -511,6 +536,7 @@
   // the feeding; the worklet fades out and drops what it holds, and the context sleeps. Feeding
   // again, the worklet waits for its target fill, then fades in.
   function updateSound() {
+    updateWakeLock();
     if (!sound.node) return;
     const wanted = core !== null && cartridge !== null && !paused && !stopped && document.visibilityState === "visible";
     if (wanted === sound.playing) {
@@ -552,16 +578,101 @@
   }
 
   // ---- Keyboard and gamepad ------------------------------------------------------------------------
-  // The program's keys, in the pad's read order: A, B, Select, Start, Up, Down, Left, Right.
-  const padKeys = { x: 0, z: 1, a: 2, s: 3, arrowup: 4, arrowdown: 5, arrowleft: 6, arrowright: 7 };
+  // The pad's buttons in its read order, and the program's keys for them: the default map.
+  const BUTTON_NAMES = ["A", "B", "Select", "Start", "Up", "Down", "Left", "Right"];
+  const DEFAULT_KEYS = ["x", "z", "a", "s", "arrowup", "arrowdown", "arrowleft", "arrowright"];
+  // The page's own keys, which no button may take; Tab and Esc stay the browser's and the table's.
+  const PAGE_KEYS = ["r", "p", "f2", "f4", "m", "tab", "escape"];
+  // The standard mapping's buttons for A, B, Select, Start, Up, Down, Left, Right. A pad without
+  // that mapping is read where most pads agree: the first two buttons, 8 and 9, the first stick.
+  const standardButtons = [1, 0, 8, 9, 12, 13, 14, 15];
+  const otherButtons = [1, 0, 8, 9];
+
+  // The player's maps, kept in localStorage: a key (event.key in lower case) and a gamepad button
+  // for each of the pad's buttons. padMap is null until the player changes a gamepad button.
+  function recallMap(name, valid) {
+    try {
+      const map = JSON.parse(recall(name));
+      return Array.isArray(map) && map.length === 8 && map.every(valid) ? map : null;
+    } catch (error) {
+      return null;
+    }
+  }
+  let keyMap = recallMap("quenrik-keys", (k) => typeof k === "string" && k !== "" && !PAGE_KEYS.includes(k)) || DEFAULT_KEYS.slice();
+  let padMap = recallMap("quenrik-pad", (b) => Number.isInteger(b) && b >= 0 && b < 64);
+  let padKeys = new Map();
+  let changing = null;  // { kind: "key" or "pad", bit } while the table waits for a key or a button
+
+  const keyName = (key) => ({ arrowup: "↑", arrowdown: "↓", arrowleft: "←", arrowright: "→", " ": "Space" }[key] ||
+                             (key.length === 1 ? key.toUpperCase() : key[0].toUpperCase() + key.slice(1)));
+  function showKeyMap() {
+    padKeys = new Map(keyMap.map((key, bit) => [key, bit]));
+    const rows = $("keymap").tBodies[0];
+    rows.textContent = "";
+    BUTTON_NAMES.forEach((name, bit) => {
+      const row = rows.insertRow();
+      row.insertCell().textContent = name;
+      for (const kind of ["key", "pad"]) {
+        const button = document.createElement("button");
+        button.type = "button";
+        button.id = kind + "-" + name.toLowerCase();
+        const waiting = changing && changing.kind === kind && changing.bit === bit;
+        button.textContent = waiting ? (kind === "key" ? "press a key…" : "press a button…")
+          : kind === "key" ? keyName(keyMap[bit]) : padMap ? "button " + padMap[bit] : "button " + standardButtons[bit];
+        button.classList.toggle("waiting", waiting);
+        button.addEventListener("click", () => {
+          changing = waiting ? null : { kind, bit };
+          showKeyMap();
+        });
+        row.insertCell().appendChild(button);
+      }
+    });
+  }
+
+  // A new key or button for changing.bit; one that another button had takes this one's old one.
+  function remap(value) {
+    const { kind, bit } = changing;
+    changing = null;
+    const map = kind === "key" ? keyMap : (padMap = padMap || standardButtons.slice());
+    const other = map.indexOf(value);
+    if (other >= 0) map[other] = map[bit];
+    map[bit] = value;
+    remember(kind === "key" ? "quenrik-keys" : "quenrik-pad", JSON.stringify(map));
+    keyButtons = 0;
+    showKeyMap();
+  }
+
+  $("default-keys").addEventListener("click", () => {
+    keyMap = DEFAULT_KEYS.slice();
+    padMap = null;
+    changing = null;
+    try {
+      localStorage.removeItem("quenrik-keys");
+      localStorage.removeItem("quenrik-pad");
+    } catch (error) { /* no storage */ }
+    showKeyMap();
+  });
+  showKeyMap();
 
   document.addEventListener("keydown", (event) => {
     if (event.ctrlKey || event.altKey || event.metaKey) return;
     const key = event.key.toLowerCase();
+    if (changing && changing.kind === "key") {
+      event.preventDefault();
+      if (key === "escape") {
+        changing = null;
+        showKeyMap();
+      } else if (PAGE_KEYS.includes(key)) {
+        setStatus(keyName(key) + " is the page's own key: choose another.", true);
+      } else if (!["shift", "control", "alt", "meta"].includes(key)) {
+        remap(key);
+      }
+      return;
+    }
     // The volume reached with Tab takes the arrows; clicked with the mouse it lets the focus go.
     if (event.target === $("volume") && key.startsWith("arrow")) return;
-    if (key in padKeys) {
-      keyButtons |= 1 << padKeys[key];
+    if (padKeys.has(key)) {
+      keyButtons |= 1 << padKeys.get(key);
     } else if (key === "r") {
       if (!event.repeat) reset();
     } else if (key === "p") {
@@ -579,28 +690,31 @@
   });
   document.addEventListener("keyup", (event) => {
     const key = event.key.toLowerCase();
-    if (key in padKeys) keyButtons &= ~(1 << padKeys[key]);
+    if (padKeys.has(key)) keyButtons &= ~(1 << padKeys.get(key));
   });
   window.addEventListener("blur", () => { keyButtons = 0; });
 
-  // The standard mapping's buttons for A, B, Select, Start, Up, Down, Left, Right. A pad without
-  // that mapping is read where most pads agree: the first two buttons, 8 and 9, the first stick.
-  const standardButtons = [1, 0, 8, 9, 12, 13, 14, 15];
-  const otherButtons = [1, 0, 8, 9];
   // The standard mapping's shoulders, triggers and centre button: F4, F2, R and P.
   const padActions = new Map([[4, () => loadState()], [5, () => saveState()], [6, reset], [7, togglePause],
                               [16, togglePause]]);
   let actionsHeld = new Set();  // "pad/button" held at the last look, so that a press acts once
-  // Every connected pad plays as the console's pad 1.
+  let buttonsHeld = new Set();  // the same for every button, while the table waits for one
+  // Every connected pad plays as the console's pad 1; the player's map, once changed, for any pad.
   function pollGamepad() {
     padButtons = 0;
     if (!navigator.getGamepads) return;
-    const held = new Set();
+    const held = new Set(), anyHeld = new Set();
     const pressed = (pad, index) => !!(pad.buttons[index] && pad.buttons[index].pressed);
     Array.from(navigator.getGamepads()).forEach((pad, number) => {
       if (!pad || !pad.connected) return;
+      if (changing && changing.kind === "pad") {
+        pad.buttons.forEach((_, index) => { if (pressed(pad, index)) anyHeld.add(number + "/" + index); });
+        const fresh = [...anyHeld].find((b) => !buttonsHeld.has(b));
+        if (fresh) remap(Number(fresh.split("/")[1]));
+        return;
+      }
       const standard = pad.mapping === "standard";
-      (standard ? standardButtons : otherButtons).forEach((index, bit) => {
+      (padMap || (standard ? standardButtons : otherButtons)).forEach((index, bit) => {
         if (pressed(pad, index)) padButtons |= 1 << bit;
       });
       const [x = 0, y = 0] = pad.axes;
@@ -610,12 +724,171 @@
       if (x > 0.5) padButtons |= 1 << 7;
       if (!standard) return;
       for (const [index, act] of padActions) {
-        if (!pressed(pad, index)) continue;
+        if (!pressed(pad, index) || (padMap && padMap.includes(index))) continue;
         held.add(number + "/" + index);
         if (!actionsHeld.has(number + "/" + index)) act();
       }
     });
     actionsHeld = held;
+    buttonsHeld = anyHeld;
+  }
+
+  // ---- The on-screen pad and the screen's settings ---------------------------------------------------
+  // Shown on a touch screen, on a desktop only when asked (the switch, or ?touch); the player's
+  // choice is kept. Several fingers at once: each touch that started on the cross holds the
+  // direction of its angle from the cross's centre (diagonals too), so that a thumb slides from
+  // one to the next; each other touch holds the button under it.
+  const touchDevice = navigator.maxTouchPoints > 0 || matchMedia("(any-pointer: coarse)").matches;
+  let touchShown = options.has("touch") || (recall("quenrik-touch") || (touchDevice ? "1" : "0")) === "1";
+  let vibrate = recall("quenrik-vibrate") === "1";
+  const touchOwners = new Map();  // a touch's identifier: "cross" or "buttons", where it began
+  const DIRECTIONS = [1 << 7, 1 << 7 | 1 << 5, 1 << 5, 1 << 5 | 1 << 6, 1 << 6, 1 << 6 | 1 << 4, 1 << 4, 1 << 4 | 1 << 7];
+
+  function crossButtons(touch) {
+    const r = $("cross").getBoundingClientRect();
+    const dx = touch.clientX - (r.left + r.width / 2), dy = touch.clientY - (r.top + r.height / 2);
+    if (Math.hypot(dx, dy) < r.width * 0.1) return 0;  // the dead centre
+    return DIRECTIONS[Math.round(Math.atan2(dy, dx) / (Math.PI / 4)) & 7];  // right, then clockwise
+  }
+
+  function setTouchButtons(buttons) {
+    const pressed = buttons & ~touchButtons;
+    touchButtons = buttons;
+    for (const key of $("play").querySelectorAll("[data-button]"))
+      key.classList.toggle("held", ((buttons >> Number(key.dataset.button)) & 1) === 1);
+    if (pressed && vibrate && navigator.vibrate) navigator.vibrate(15);
+  }
+
+  function onTouch(event) {
+    if (!touchShown) return;
+    const ending = event.type === "touchend" || event.type === "touchcancel";
+    for (const touch of event.changedTouches) {
+      if (event.type === "touchstart") {
+        const owner = touch.target.closest && touch.target.closest("#pad-cross, #pad-buttons");
+        if (owner) touchOwners.set(touch.identifier, owner.id === "pad-cross" ? "cross" : "buttons");
+      } else if (ending) {
+        // Full screen asks for a gesture, which a touch's end is and its start is not.
+        const action = touchOwners.has(touch.identifier) && document.elementFromPoint(touch.clientX, touch.clientY);
+        if (event.type === "touchend" && action && action.closest("[data-action=fullscreen]")) toggleFullscreen();
+        touchOwners.delete(touch.identifier);
+      }
+    }
+    let buttons = 0;
+    for (const touch of event.touches) {
+      const owner = touchOwners.get(touch.identifier);
+      if (owner === "cross") {
+        buttons |= crossButtons(touch);
+      } else if (owner === "buttons") {
+        const under = document.elementFromPoint(touch.clientX, touch.clientY);
+        const key = under && under.closest("[data-button]");
+        if (key) buttons |= 1 << Number(key.dataset.button);
+      }
+    }
+    // No scroll, zoom, selection or synthesized click from the pad and the picture.
+    if (event.cancelable) event.preventDefault();
+    setTouchButtons(buttons);
+  }
+  for (const type of ["touchstart", "touchmove", "touchend", "touchcancel"])
+    $("play").addEventListener(type, onTouch, { passive: false });
+  $("play").addEventListener("contextmenu", (event) => { if (touchShown) event.preventDefault(); });
+
+  $("touch").checked = touchShown;
+  $("touch").addEventListener("change", () => {
+    touchShown = $("touch").checked;
+    remember("quenrik-touch", touchShown ? "1" : "0");
+    setTouchButtons(0);
+    fitScreen();
+  });
+  $("vibrate").checked = vibrate;
+  $("vibrate").addEventListener("change", () => {
+    vibrate = $("vibrate").checked;
+    remember("quenrik-vibrate", vibrate ? "1" : "0");
+  });
+  $("aspect").value = recall("quenrik-aspect") in SHAPES ? recall("quenrik-aspect") : touchShown ? "8:7" : "window";
+  $("aspect").addEventListener("change", () => {
+    remember("quenrik-aspect", $("aspect").value);
+    fitScreen();
+  });
+  fitScreen();
+
+  // Full screen: the whole page, the picture and the pad on top.
+  function toggleFullscreen() {
+    if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
+    else if (document.documentElement.requestFullscreen)
+      document.documentElement.requestFullscreen({ navigationUI: "hide" })
+        .catch((error) => setStatus("No full screen: " + error.message, true));
+  }
+  $("fullscreen").hidden = !document.fullscreenEnabled;
+  $("fullscreen").addEventListener("click", toggleFullscreen);
+  document.addEventListener("fullscreenchange", () => {
+    $("fullscreen").setAttribute("aria-pressed", String(!!document.fullscreenElement));
+    fitScreen();
+  });
+
+  // The screen kept awake while the game runs and is seen, where the browser offers it.
+  let wakeLock = null;  // the request's promise while one is wanted
+  let wakeLockState = navigator.wakeLock ? "released" : "none";
+  function updateWakeLock() {
+    if (!navigator.wakeLock) return;
+    const wanted = cartridge !== null && !paused && !stopped && document.visibilityState === "visible";
+    if (wanted && wakeLock === null) {
+      const asked = wakeLock = navigator.wakeLock.request("screen").then((sentinel) => {
+        wakeLockState = "held";
+        sentinel.addEventListener("release", () => {
+          wakeLockState = "released";
+          if (wakeLock === asked) wakeLock = null;
+        });
+        return sentinel;
+      }, (error) => {
+        wakeLockState = "refused: " + error.message;
+        if (wakeLock === asked) wakeLock = null;
+        return null;
+      });
+    } else if (!wanted && wakeLock !== null) {
+      const asked = wakeLock;
+      wakeLock = null;
+      asked.then((sentinel) => sentinel && sentinel.release());
+    }
+  }
+
+  // ---- Offline: the service worker -----------------------------------------------------------------
+  // A version installed while an older one served this page waits; at the next start the page
+  // hands over to it and loads again, before the module or anything else of the old version's is
+  // fetched. The new version's worker takes the pages it finds (clients.claim), which may be this
+  // one before it looked: a page whose worker changed before its module started loads again too.
+  const HAND_OVER_MS = 1500;
+  const servedBy = navigator.serviceWorker ? navigator.serviceWorker.controller : null;
+  let handingOver = false;
+  if (servedBy) navigator.serviceWorker.addEventListener("controllerchange", () => {
+    if (handingOver || core === null) location.reload();
+  });
+  async function handOver() {
+    if (!servedBy) return false;
+    const registration = await navigator.serviceWorker.getRegistration();
+    const changed = navigator.serviceWorker.controller !== servedBy;
+    if (!changed && !(registration && registration.waiting)) return false;
+    handingOver = true;
+    setStatus("quenrik has a new version: loading it.");
+    if (changed) {
+      location.reload();
+      return true;
+    }
+    // The old worker hands over once it has nothing in flight, which may take a while (in headless
+    // Chromium it sometimes never comes while the page is open): asked again meanwhile, and after
+    // HAND_OVER_MS this page starts as it is, the old version whole, the new one for the next visit.
+    const waiting = registration.waiting;
+    const ask = () => waiting.postMessage("take-over");
+    ask();
+    const asking = setInterval(ask, 250);
+    await new Promise((resolve) => setTimeout(resolve, HAND_OVER_MS));
+    clearInterval(asking);
+    handingOver = false;
+    setStatus("Starting…");
+    return false;
+  }
+  function keepOffline() {
+    if (!navigator.serviceWorker || !window.isSecureContext) return;
+    navigator.serviceWorker.register("sw.js").catch((error) => addLog("» no offline copy: " + error.message, "note"));
   }
 
   // ---- The controls ---------------------------------------------------------------------------------
@@ -651,6 +924,8 @@
 
   // ---- Start: the module and the demo at once; without the demo the page waits for a cartridge -----
   async function start() {
+    // (A response left unread would keep the old worker busy, and the new one waiting.)
+    if (await handOver().catch(() => false)) return;
     const demo = fetch("demo.nes").then((r) => (r.ok ? r.arrayBuffer() : Promise.reject(new Error("demo.nes: " + r.status))))
       .catch((error) => { addLog("» no demo: " + error.message, "note"); return null; });
     const module = await createQuenrik();
@@ -691,7 +966,9 @@
     get cartridge() { return cartridge && { name: cartridge.name, key: cartridge.key }; },
     get paused() { return paused; },
     get ready() { return core !== null; },
-    get buttons() { return keyButtons | padButtons; },
+    get buttons() { return held(); },
+    get touchShown() { return touchShown; },
+    get wakeLock() { return wakeLockState; },
     get status() { return statusLine.textContent; },
     get banner() { return banner.hidden ? null : banner.textContent; },
     // The sound: the context's state and rate, the core's, and the worklet's last report.
@@ -714,7 +991,7 @@
       runFrames(buttons) {
         for (const mask of buttons) {
           if (mask === null) pollGamepad();
-          core.setButtons(mask === null ? keyButtons | padButtons : mask);
+          core.setButtons(mask === null ? held() : mask);
           if (core.runFrames(1) > 0) draw();
           framesRun += 1;
           feedSound();
@@ -770,7 +1047,8 @@
     };
   }
 
-  start().catch((error) => {
+  // The offline copy once the game has started, so that its files do not slow the first picture.
+  start().then(keepOffline, (error) => {
     setStatus("quenrik could not start: " + error.message, true);
     addLog(String(error), "error");
   });
