@@ -198,7 +198,6 @@ bool power_on(const std::uint8_t* data, std::size_t size) {
     state.fast_mode = option_enabled(option_fast_mode) ? 1 : 0;
     sample_rate = frontend_sample_rate();
     sound_power(state, sample_rate);
-    sound_irq_refresh();
     emulation_prepare(state, image);
     // The console's reset leaves interrupts masked: a game that never sets I itself takes no
     // interrupt of the sound unit's before it asks for one.
@@ -353,7 +352,6 @@ RETRO_API bool retro_unserialize(const void* data, size_t size) {
     // The frame-update flag as the thread's start sets it for the mode chosen now: in fast mode
     // the next frame is drawn, so the picture follows the state at once.
     display_update_start(state, image);
-    sound_irq_refresh();
     cheats_patch(cheats, image);
     // A machine saved stopped loads stopped, its stop already told; one saved running runs.
     stopped = state.quit.get() == 1;

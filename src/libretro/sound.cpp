@@ -17,7 +17,6 @@ struct CoreSound {
     std::uint32_t stop_pass = 0;    // where the present run ends
     bool stopped_early = false;     // the present run was ended for an interrupt a write moved
     std::uint64_t silence_carry = 0;  // the samples' pace while no machine runs
-    bool irq = false;                 // the IRQ input as the unit last asked
     std::int16_t mono[apu_max_frame_samples];
     std::int16_t stereo[2 * 1024];
 };
@@ -57,8 +56,6 @@ std::uint32_t next_irq_pass(std::uint32_t pass) {
     return at > pass ? at : pass + 1;
 }
 
-void refresh_line() { sound.irq = apu_irq(sound.apu); }
-
 }  // namespace
 
 // ---- The seams --------------------------------------------------------------------------------
@@ -66,7 +63,6 @@ void sound_write(std::uint8_t* image, std::uint32_t address, std::uint8_t value)
     if (sound.run == nullptr) return;
     const std::uint32_t pass = present_pass();
     apu_write(sound.apu, image, cycle_of(pass), static_cast<std::uint16_t>(address), value);
-    refresh_line();
     // A write that brings an interrupt forward (a DMC sample started, its rate or its IRQ
     // changed) ends the run after this instruction, so that the interrupt is not taken late.
     if (next_irq_pass(pass) < sound.stop_pass) {
@@ -78,9 +74,7 @@ void sound_write(std::uint8_t* image, std::uint32_t address, std::uint8_t value)
 
 std::uint8_t sound_status(std::uint8_t* image, std::uint8_t kept) {
     if (sound.run == nullptr) return kept;
-    const std::uint8_t status = apu_read_status(sound.apu, image, cycle_of(present_pass()));
-    refresh_line();
-    return status;
+    return apu_read_status(sound.apu, image, cycle_of(present_pass()));
 }
 
 // ---- The frame --------------------------------------------------------------------------------
@@ -95,12 +89,9 @@ void sound_reset(std::uint8_t* image) {
     ApuState& apu = sound.apu;
     apu_write(apu, image, apu.now, 0x4015, 0);
     apu_write(apu, image, apu.now, 0x4017, static_cast<std::uint8_t>(apu.frame.five_step << 7 | apu.frame.inhibit << 6));
-    refresh_line();
 }
 
-void sound_irq_refresh() { refresh_line(); }
-
-bool irq_input_raised() { return sound.irq; }
+bool irq_input_raised() { return apu_irq(sound.apu); }
 
 bool sound_run_frame(RunState& state, std::uint8_t* image) {
     sound.run = &state;
@@ -121,8 +112,7 @@ bool sound_run_frame(RunState& state, std::uint8_t* image) {
         // The interrupt as it stands here: taken now when I is clear, else by the instruction
         // that clears I.
         apu_run(sound.apu, image, cycle_of(pass));
-        refresh_line();
-        if (sound.irq && flag_get(flag::I, state.registers.p) == 0 && state.interrupt_cause == 0) {
+        if (apu_irq(sound.apu) && flag_get(flag::I, state.registers.p) == 0 && state.interrupt_cause == 0) {
             state.interrupt_cause = 1;
             CpuRegisters& r = state.registers;
             cpu_service_interrupts(state.reset_request, state.nmi_request, state.interrupt_cause, r.pc, r.sp, r.p,

@@ -20,9 +20,6 @@ ApuState& sound_unit();
 // counter starts again in the mode it had, as a write of 0x4017 would.
 void sound_reset(std::uint8_t* image);
 
-// The IRQ input as the unit asks for it now (after a power-on or a state loaded).
-void sound_irq_refresh();
-
 // One frame of the machine, passes_per_frame passes, stopped where the unit's interrupt may
 // rise. Answers false when the CPU stopped the machine.
 bool sound_run_frame(RunState& state, std::uint8_t* image);
